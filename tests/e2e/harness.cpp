@@ -1,0 +1,1 @@
+// Runs the built programs as a user would (see harness.h).
