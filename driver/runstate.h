@@ -2,6 +2,9 @@
 // shared line buffer.  The two build switches come from the build (builds/CMakeLists.txt).
 #pragma once
 
+#include <optional>
+#include <string_view>
+
 #include "platform/types.h"
 
 #ifndef NETLOC_C_SWITCH
@@ -48,10 +51,22 @@ extern RUNSTATE_T RUNSTATE;
 constexpr int STARTUPTEXT_MAX = 596;
 extern char STARTUPTEXT[STARTUPTEXT_MAX];
 extern const char* const OUTFILENAME;  // 24 bytes inside STARTUPTEXT
+// Makes STARTUPTEXT an empty message: zero bytes, and a blank OUT field (no OUT file).
+void CLEARSTARTUPTEXT();
 
 // The shared line buffer and its next free position.
 constexpr int LINEBUFFER_MAX = 512;
 extern char LINEBUFFER[LINEBUFFER_MAX];
 extern char* LINECURSOR;
+
+// A line is built by LINESTART, pieces moved in at LINECURSOR (never past the buffer's end),
+// and written with its length LINELENGTH.  Numbers are decimal, by DNUMOUT.
+void LINESTART();
+void LINEMOVE(const char* text, INT length);
+inline void LINEMOVE(std::string_view text) {
+  LINEMOVE(text.data(), static_cast<INT>(text.size()));
+}
+void LINENUMBER(INT32 number, std::optional<INT> width = {});
+INT LINELENGTH();
 
 }  // namespace nsk

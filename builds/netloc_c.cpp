@@ -1,0 +1,4 @@
+// Build mark of the program netloc_c, nested in the release mark.
+#include "driver/versionmarks.h"
+
+[[gnu::used, gnu::noinline]] void T4410K03_NETLOC402_20MAY2008::T4410K03_NETLOC_C() {}
