@@ -14,6 +14,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "platform/node.h"
+
 extern char** environ;
 
 namespace e2e {
@@ -167,6 +169,15 @@ const std::vector<std::string>& all_programs() {
   static const std::vector<std::string> programs{"netloc", "netloc_c", "netloc_priv",
                                                  "netloc_c_priv"};
   return programs;
+}
+
+std::string demo_node(const std::string& node_lines, const std::string& more_tables) {
+  std::string text = nsk::node::demo_node_text();
+  const std::string header = "[node]\n";
+  const auto at = text.find(header);
+  if (at == std::string::npos) throw std::runtime_error("the demo node has no [node] table");
+  text.insert(at + header.size(), node_lines.empty() ? "" : node_lines + "\n");
+  return text + "\n" + more_tables + "\n";
 }
 
 std::vector<std::string> lines(const std::string& text) {

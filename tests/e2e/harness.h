@@ -40,6 +40,10 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
 // The four programs.
 const std::vector<std::string>& all_programs();
 
+// The built-in demo node's description, with node_lines added to its [node] table and
+// more_tables appended (tables the demo does not have: [spi], [[fault]], [[destination]] ...).
+std::string demo_node(const std::string& node_lines = "", const std::string& more_tables = "");
+
 // Lines of a text (split at '\n', without the terminators; a last line without '\n' counts).
 std::vector<std::string> lines(const std::string& text);
 
