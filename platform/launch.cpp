@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/livenode.h"
 #include "platform/names.h"
 #include "platform/startmessages.h"
 #include "platform/startup.h"
@@ -90,8 +91,12 @@ bool run_option(const std::vector<std::string>& args, std::string* out, std::siz
   }
   text.pop_back();
   std::vector<std::string> option = words(text);
-  if (option.empty() || upper(option[0]) != "OUT" || option.size() > 2) {
+  if (option.empty() || upper(option[0]) != "OUT") {
     *error = "unknown run option \"/" + text + "/\" (only /OUT/ and /OUT file/ are taken)";
+    return false;
+  }
+  if (option.size() > 2) {
+    *error = "the run option \"/" + text + "/\" names more than one OUT file";
     return false;
   }
   *out = option.size() == 1 ? std::string(INTERNAL_NAME, ' ') : out_internal_form(option[1]);
@@ -125,11 +130,7 @@ std::optional<node::Node> load_node(std::string* error) {
   if (name == nullptr || name[0] == '\0') {
     return node::load_node_text(node::demo_node_text(), "<demo>", error);
   }
-  if (std::strcmp(name, "host") == 0) {
-    *error = "NETLOC_NODE=host: the live node of this Linux system is not available yet; "
-             "name a node description file";
-    return std::nullopt;
-  }
+  if (std::strcmp(name, "host") == 0) return live::build_host_node(error);
   return node::load_node_file(name, error);
 }
 

@@ -365,6 +365,10 @@ class Loader {
     if (!text) return std::nullopt;
     std::optional<std::string> name = external_name(*text, node_.name, disk);
     if (!name) t.refuse(k, std::string(disk ? "bad disk file name" : "bad name") + " \"" + *text + "\"");
+    std::string node = name->substr(0, name->find('.'));
+    bool known = node == node_.name;
+    for (const RemoteNode& r : node_.remote_nodes) known = known || node == r.name;
+    if (!known) t.refuse(k, "no node " + node + " (give it as a [[remote_node]])");
     return name;
   }
 

@@ -47,6 +47,8 @@ constexpr BadCase kBad[] = {
      "t.toml:4: self.program: bad disk file name \"$DATA.NETLOC\""},
     {"[self]\ncpu = 1\npin = 2\nprogram = '$A.B.C'\nhome_terminal = '$TOOLONGNAME'\n",
      "t.toml:5: self.home_terminal: bad name \"$TOOLONGNAME\""},
+    {"[self]\ncpu = 1\npin = 2\nprogram = '\\FAR.$A.B.C'\nhome_terminal = '$T'\n",
+     "t.toml:4: self.program: no node \\FAR (give it as a [[remote_node]])"},
     {"[self]\ncpu = 16\npin = 2\nprogram = '$A.B.C'\nhome_terminal = '$T'\n",
      "t.toml:2: self.cpu: must be 0 to 15"},
     {"[self]\ncpu = 1\nprogram = '$A.B.C'\nhome_terminal = '$T'\n",
