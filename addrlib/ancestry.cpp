@@ -89,7 +89,8 @@ void CHECKOSSPARENT(const PHANDLE& process, PHANDLE* result) {
 
 // Return code 7: the pair table does not know the ancestor; the mom that the process's own
 // attributes give is taken, when those attributes are really the given process's.  A null
-// handle stands for this process, whose handle is needed to split it into cpu and pin.
+// handle stands for this process, whose handle is needed to split it into cpu and pin.  A
+// process without a mom has no ancestor: a null result is never reported as one.
 INT ancestor_from_mom(PHANDLE process, PHANDLE* result) {
   if (is_null(process)) PROCESSHANDLE_GETMINE_(&process);
   INT cpu = 0;
@@ -104,7 +105,7 @@ INT ancestor_from_mom(PHANDLE process, PHANDLE* result) {
   }
   *result = handle_at(values, MOM_AT);
   CHECKOSSPARENT(process, result);
-  return TRUE_;
+  return is_null(*result) ? FALSE_ : TRUE_;
 }
 
 }  // namespace

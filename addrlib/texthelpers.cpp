@@ -14,6 +14,7 @@ namespace {
 constexpr int NODENAME_MAX = 8;     // backslash and up to 7 letters and digits
 constexpr int INTERNAL_NAME_LEN = 24;
 constexpr int SHORT_NAME_MAX = 27;  // a program file name without its node part
+constexpr int NAME_MAX = 36;
 
 bool is_letter(char c) {
   const char upper = static_cast<char>(c & ~0x20);
@@ -48,9 +49,22 @@ INT strip_external(const char* name, INT length, char* out, INT out_max, INT* ou
                         out_max, out_length);
 }
 
+bool scan_accepts(const char* name, INT length) {
+  INT accepted = 0;
+  return FILENAME_SCAN_(name, length, &accepted, nullptr, nullptr, 3) == err::OK &&
+         accepted == length;
+}
+
+// The file-name scan knows external names only; a 24-byte internal network form counts as a
+// name when it converts to an external one.
+bool is_internal_name(const char* name) {
+  char external[NAME_MAX];
+  INT external_length = 0;
+  return OLDFILENAME_TO_FILENAME_(name, external, NAME_MAX, &external_length) == err::OK;
+}
+
 // The 24-byte internal network form: backslash, node number, six name bytes, two qualifiers.
-INT strip_internal(const char* name, INT length, char* out, INT out_max, INT* out_length) {
-  if (length != INTERNAL_NAME_LEN) return err::BAD_NAME;
+INT strip_internal(const char* name, char* out, INT out_max, INT* out_length) {
   if (out_max < INTERNAL_NAME_LEN) return err::BUFFER_TOO_SMALL;
   *out_length = INTERNAL_NAME_LEN;
   INT32 own_number = 0;
@@ -72,16 +86,11 @@ INT strip_internal(const char* name, INT length, char* out, INT out_max, INT* ou
 INT STRIPMYNODENAME_(const char* name, INT length, char* out, INT out_max, INT* out_length) {
   if (out == nullptr || out_length == nullptr) return err::MISSING_PARAM;
   if (name == nullptr || length <= 0) return err::BAD_NAME;
-  INT accepted = 0;
-  if (FILENAME_SCAN_(name, length, &accepted, nullptr, nullptr, 3) != err::OK ||
-      accepted != length) {
-    return err::BAD_NAME;
-  }
+  const bool internal = length == INTERNAL_NAME_LEN && name[0] == '\\' && !is_letter(name[1]);
+  if (internal ? !is_internal_name(name) : !scan_accepts(name, length)) return err::BAD_NAME;
+  if (internal) return strip_internal(name, out, out_max, out_length);
   if (name[0] != '\\') return copy_unchanged(name, length, out, out_max, out_length);
-  if (length >= 2 && is_letter(name[1])) {
-    return strip_external(name, length, out, out_max, out_length);
-  }
-  return strip_internal(name, length, out, out_max, out_length);
+  return strip_external(name, length, out, out_max, out_length);
 }
 
 INT NLX_BLANK_AND_MOVE_(char* target, INT width, const char* source, INT source_length) {

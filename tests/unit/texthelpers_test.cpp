@@ -16,6 +16,10 @@ constexpr char ALPHA_NODE[] = R"(
 name = '\ALPHA'
 number = 12
 
+[[remote_node]]
+name = '\FAR'
+number = 40
+
 [self]
 cpu = 1
 pin = 201
@@ -87,6 +91,13 @@ TEST_F(OnAlpha, StripMyNodeNameInternalNetworkForm) {
   ASSERT_EQ(STRIPMYNODENAME_(remote.data(), 24, out, 24, &out_length), 0);
   EXPECT_EQ(std::string(out, 24), remote);
   EXPECT_EQ(STRIPMYNODENAME_(local.data(), 24, out, 23, &out_length), 563);
+  // Not an internal name: a node number the network does not know, a blank name.
+  std::string unknown = local;
+  unknown[1] = 99;
+  EXPECT_EQ(STRIPMYNODENAME_(unknown.data(), 24, out, 24, &out_length), 13);
+  std::string blank = local;
+  blank.replace(2, 22, 22, ' ');
+  EXPECT_EQ(STRIPMYNODENAME_(blank.data(), 24, out, 24, &out_length), 13);
 }
 
 struct MoveCase {
