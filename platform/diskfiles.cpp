@@ -28,19 +28,23 @@ class UnstructuredFile : public OpenFile {
     words[4] = static_cast<INT>(volumes::file_code(path_));
   }
 
+  // Reads go on from where the last read ended, whatever was appended meanwhile.
   INT read(char* buffer, INT read_count, INT* count) override {
     ssize_t n;
-    do n = ::read(fd_, buffer, static_cast<size_t>(read_count));
+    do n = ::pread(fd_, buffer, static_cast<size_t>(read_count), read_at_);
     while (n < 0 && errno == EINTR);
     if (n < 0) return error_from_errno(errno);
     if (n == 0 && read_count > 0) return err::END_OF_FILE;
+    read_at_ += n;
     *count = static_cast<INT>(n);
     return 0;
   }
 
-  // One write of all the bytes; a short write is undone, so that no partial record is left.
+  // One write of all the bytes at the end; a short write is undone, so that no partial record
+  // is left.
   INT write(const char* buffer, INT write_count, INT* count) override {
-    const off_t before = ::lseek(fd_, 0, SEEK_END);
+    struct stat st {};
+    const off_t before = ::fstat(fd_, &st) == 0 ? st.st_size : -1;
     ssize_t n;
     do n = ::write(fd_, buffer, static_cast<size_t>(write_count));
     while (n < 0 && errno == EINTR);
@@ -49,7 +53,7 @@ class UnstructuredFile : public OpenFile {
       return 0;
     }
     const int cause = n < 0 ? errno : ENOSPC;
-    if (before >= 0 && ::ftruncate(fd_, before) != 0) return error_from_errno(errno);
+    if (n > 0 && before >= 0 && ::ftruncate(fd_, before) != 0) return error_from_errno(errno);
     return error_from_errno(cause);
   }
 
@@ -62,6 +66,7 @@ class UnstructuredFile : public OpenFile {
  private:
   int fd_;
   std::string path_;
+  off_t read_at_ = 0;
 };
 
 class ProcessOpen : public OpenFile {
@@ -109,7 +114,7 @@ unsigned security_mode(INT security) {
 INT open_unstructured(const std::string& path, const std::string& /*name*/, INT access,
                       std::unique_ptr<OpenFile>* file) {
   const int flags = access == 1 ? O_RDONLY : access == 2 ? O_WRONLY : O_RDWR;
-  const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), flags | O_APPEND | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? err::NO_SUCH_FILE : error_from_errno(errno);
   *file = std::make_unique<UnstructuredFile>(fd, path);
   return 0;

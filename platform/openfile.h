@@ -59,10 +59,12 @@ class OpenFile {
                              INT answer_max);
   virtual INT complete(std::optional<std::int64_t> limit_us, INT* count, bool* pending);
   // Abandons the outstanding operation (FILE_CLOSE_, a time limit that expired).
-  virtual void cancel() {}
+  virtual void cancel() { done_at_start_ = false; }
 
  protected:
-  // The result of an operation done at its start, handed over by the default complete().
+  // The result of an operation done at its start, handed over by the default complete();
+  // kinds with operations that wait hand such results over through it too.
+  bool done_at_start_ = false;
   INT done_error_ = 0;
   INT done_count_ = 0;
   INT finish_at_once(INT error, INT count);

@@ -48,6 +48,7 @@ std::int64_t scaled_wait_us(std::int64_t hundredths) {
 
 // Kinds whose operations never wait do them at start; complete() hands the result over.
 INT OpenFile::finish_at_once(INT error, INT count) {
+  done_at_start_ = true;
   done_error_ = error;
   done_count_ = count;
   return 0;
@@ -84,6 +85,7 @@ INT OpenFile::start_setparam(INT function, const char* params, INT param_count, 
 
 INT OpenFile::complete(std::optional<std::int64_t> /*limit_us*/, INT* count, bool* pending) {
   *pending = false;
+  done_at_start_ = false;
   *count = done_count_;
   return done_error_;
 }

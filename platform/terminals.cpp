@@ -114,6 +114,7 @@ class ScriptedTerminal : public TerminalOpen {
   }
 
   INT complete(std::optional<std::int64_t> limit_us, INT* count, bool* pending) override {
+    if (done_at_start_) return OpenFile::complete(limit_us, count, pending);
     *count = 0;
     const std::optional<Clock::time_point> due = input_due();
     const std::optional<Clock::time_point> deadline = deadline_after(limit_us);
