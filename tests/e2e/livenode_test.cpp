@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 
@@ -343,6 +344,27 @@ TEST_F(LiveNode, EmulatorOnTheOtherSideOfThePty) {
   for (const std::string& line : outcome.lines)
     found |= line.starts_with("TELNET window " + pty.terminal() + " is IP-Address: 10.1.2.3  (esc, ");
   EXPECT_TRUE(found) << joined(outcome.lines);
+}
+
+TEST_F(LiveNode, PlainStoresInTheStateDirectoryAndIsListsIt) {
+  Pty pty, elsewhere;
+  Session store;
+  store.args = {"PLAIN", "SPI"};
+  store.records = [&](pid_t leader) { write_utmp(utmp_path(), pty.slave, leader, "192.0.2.17"); };
+  Outcome stored = run(store, pty);
+  EXPECT_EQ(stored.status, 0);
+  EXPECT_TRUE(std::filesystem::exists(dir_.path() + "/state/netloc/host/NETLOC/TERMIPA0"));
+
+  Session list;
+  list.place = Place::NoTty;
+  list.args = {"IS", pty.terminal()};
+  Outcome listed = run(list, elsewhere);
+  EXPECT_EQ(listed.status, 0);
+  const std::string local = pty.terminal().substr(pty.terminal().find('.') + 1);
+  const std::string row = local + std::string(28 - local.size(), ' ') + "192.0.2.17        ";
+  bool found = false;
+  for (const std::string& line : listed.lines) found |= line.starts_with(row);
+  EXPECT_TRUE(found) << joined(listed.lines);
 }
 
 }  // namespace
