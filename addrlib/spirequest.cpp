@@ -14,10 +14,6 @@
 
 namespace nsk {
 
-const INT WINDOW_TOKEN_MAP[14] = {
-    INT(0x08FF), INT(0x000C), INT(0x01C6), INT(0x4315), INT(0x4600), INT(0x0001), INT(0x4418),
-    INT(0xA000), INT(0x0001), INT(0x441E), INT(0x2A00), INT(0x0001), INT(0x4706), INT(0xB600)};
-
 namespace {
 
 constexpr int NODENAME_MAX = 8;

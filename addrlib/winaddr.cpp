@@ -15,6 +15,11 @@
 
 namespace nsk {
 
+// The map: its token code 0x08FF000C and the length 454 of the record it describes come first.
+const INT WINDOW_TOKEN_MAP[14] = {
+    INT(0x08FF), INT(0x000C), INT(0x01C6), INT(0x4315), INT(0x4600), INT(0x0001), INT(0x4418),
+    INT(0xA000), INT(0x0001), INT(0x441E), INT(0x2A00), INT(0x0001), INT(0x4706), INT(0xB600)};
+
 namespace {
 
 constexpr int NAME_MAX = 36;
@@ -285,6 +290,7 @@ INT GETWINADDR(const char* termname, const INT* termname_length, char* address,
 }
 
 INT DEVTYPE(const char* name, INT length) {
+  if (name == nullptr) return -1;
   char piece[NAME_MAX];
   INT piece_length = 0;
   if (FILENAME_DECOMPOSE_(name, length, piece, NAME_MAX, &piece_length, 0, 2) != err::OK) {
