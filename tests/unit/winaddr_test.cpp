@@ -108,6 +108,16 @@ name = "#W3"
 address = "0.0.0.0"
 port = 0
 
+[[destination]]
+name = "$GEM2"
+device_type = 46
+gemini_id = "GEMINI STN 3"
+
+[[destination.terminal]]
+name = "#W1"
+address = "198.51.100.9"
+port = 2323
+
 [[process]]
 name = "$NOGEM"
 program = '$SYSTEM.OTHER.TELNETD'
@@ -226,6 +236,7 @@ TEST_F(WinAddr, EveryPathWithEveryOutput) {
       {"$GEM1.#W1", 46, "198.51.100.7", "40000", "198.51.100.8", "23"},
       {"$GEM1.#W2", 46, "", "", "255.255.255.255", ""},
       {"$GEM1.#W3", 46, "0.0.0.0", "0", "", ""},
+      {"$GEM2.#W1", 46, "198.51.100.9", "2323", "", ""},  // no owner process: asked all the same
       {"$X25A.#W1", 61, "31102150123456", "<unwritten>", "<unwritten>", "<unwritten>"},
       {"$TC1", 6, "", "<unwritten>", "<unwritten>", "<unwritten>"},
       {"$ENV1", 7, "", "<unwritten>", "<unwritten>", "<unwritten>"},
@@ -424,6 +435,25 @@ TEST(WinAddrLimits, ExchangeErrorGivesClass10) {
   call.close = 1;
   call.run();
   EXPECT_EQ(call.result, static_cast<INT>(10 * 4096 + 201 - 65536));
+  close_all();
+}
+
+TEST(WinAddrLimits, FailedSetparamRequests) {
+  // Every SETPARAM fails: the X.25 window delivers an empty DTE number, and a GEMINI window
+  // that cannot be identified is asked through SPI.
+  install("\n[[fault]]\nprocedure = \"SETPARAM\"\nerror = 2\n");
+  Call x25("$X25A.#W1");
+  x25.close = 1;
+  x25.run();
+  EXPECT_EQ(x25.result, 0);
+  EXPECT_EQ(x25.a(), "");
+  Call gemini("$GEM1.#W1");
+  gemini.close = 1;
+  gemini.run();
+  EXPECT_EQ(gemini.result, 0);
+  EXPECT_EQ(gemini.a(), "198.51.100.7");
+  EXPECT_EQ(gemini.p(), "40000");
+  EXPECT_EQ(opens_named("#W1"), 0);
   close_all();
 }
 
