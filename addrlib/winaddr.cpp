@@ -26,6 +26,8 @@ constexpr int NAME_MAX = 36;
 constexpr int WORK_MAX = 36;
 constexpr INT32 REQUEST_LIMIT = 3000;  // 30 seconds
 constexpr INT NOWAIT_TAG = -2;
+constexpr INT TELNET_WINDOW = 46;
+constexpr INT X25_WINDOW = 61;
 
 constexpr INT SETPARAM_DTE = 1;
 constexpr INT SETPARAM_GEMINI_ID = 200;
@@ -92,16 +94,13 @@ class WindowAddressQuery {
   INT run() {
     const INT type = DEVTYPE(termname, termname_length);
     if (devicetype != nullptr) *devicetype = type;
-    if (type == node_device_x25 && address != nullptr) return x25_path();
-    if (type == node_device_telnet && address != nullptr) return telnet_path();
+    if (type == X25_WINDOW && address != nullptr) return x25_path();
+    if (type == TELNET_WINDOW && address != nullptr) return telnet_path();
     if (address_length != nullptr) *address_length = 0;
     return err::OK;
   }
 
  private:
-  static constexpr INT node_device_telnet = 46;
-  static constexpr INT node_device_x25 = 61;
-
   INT x25_path() {
     OPENNUM(termname, termname_length, &x25_filenum_, &nowait_);
     if (x25_filenum_ == -1) {
