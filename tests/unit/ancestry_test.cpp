@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "addrlib/winaddr.h"
 #include "platform/filesystem.h"
 #include "platform/node.h"
 #include "platform/processes.h"
@@ -285,6 +286,22 @@ TEST_F(Ancestry, CloseFlagClosesTheSpiFileThisCallOpened) {
   const INT close = 1;
   EXPECT_EQ(TRACETOMYIPADDRESS(&start, address, &max, &length, &close), 0);
   EXPECT_EQ(spi_opens(), 0);
+}
+
+TEST_F(Ancestry, SpiFileOpenedByTheWalkServesTheWindowQuery) {
+  const PHANDLE start = handle_of(5, 1);
+  char address[20];
+  INT length = 0;
+  const INT max = 20;
+  ASSERT_EQ(TRACETOMYIPADDRESS(&start, address, &max, &length), 0);
+  ASSERT_EQ(spi_opens(), 1);
+  const std::string_view window = "$ZTN0.#PTY1";
+  const INT window_length = static_cast<INT>(window.size());
+  const INT close = 1;
+  INT type = 0;
+  EXPECT_EQ(GETWINADDR(window.data(), &window_length, address, &max, &length, &type, &close), 0);
+  EXPECT_EQ(std::string(address, static_cast<size_t>(length)), "192.0.2.17");
+  EXPECT_EQ(spi_opens(), 1);
 }
 
 TEST_F(Ancestry, PatternListMakesAProgramLocal) {
