@@ -199,18 +199,20 @@ INT KEYPOSITIONX(INT filenum, const char* key_value, INT key_specifier, INT key_
 
 INT AWAITIOX(INT* filenum, INT* count_transferred, INT32* tag, std::optional<INT32> timelimit) {
   if (count_transferred != nullptr) *count_transferred = 0;
-  if (filenum == nullptr) return err::MISSING_PARAM;
+  const INT injected = fault::injected("AWAITIOX");
+  if (filenum == nullptr) return injected != 0 ? injected : err::MISSING_PARAM;
   if (*filenum == -1) {
     const INT any = any_outstanding();
-    if (any == -1) return err::NO_OUTSTANDING;
+    if (any == -1) return injected != 0 ? injected : err::NO_OUTSTANDING;
     *filenum = any;
   }
   OpenFile* f = find_open(*filenum);
-  if (f == nullptr) return err::BAD_FILENUM;
-  if (const INT error = fault::injected("AWAITIOX")) {
+  if (f == nullptr) return injected != 0 ? injected : err::BAD_FILENUM;
+  if (injected != 0) {
+    // An injected error ends the operation as an expired limit would.
     if (f->outstanding) f->cancel();
     f->outstanding = false;
-    return finish(*filenum, error);
+    return finish(*filenum, injected);
   }
   if (!f->outstanding) return finish(*filenum, err::NO_OUTSTANDING);
   std::optional<std::int64_t> limit;
