@@ -39,6 +39,16 @@ INT open_terminal(const char* name, INT length, INT* filenum) {
   return 0;
 }
 
+// Terminals are the files opened nowait (by OPENOUTFILE and by the main flow): a write there is
+// completed at once.  The nowait depth is asked as well as the device type, since a window of a
+// Telnet server may report its server's type rather than that of a terminal.
+bool is_terminal_open(INT filenum, const INT* typeinfo) {
+  if (typeinfo[0] == DEVICE_TERMINAL) return true;
+  const INT items[1] = {ITEM_NOWAIT_DEPTH};
+  INT depth = 0;
+  return FILE_GETINFOLIST_(filenum, items, 1, &depth, sizeof depth) == 0 && depth > 0;
+}
+
 }  // namespace
 
 INT OPENOUTFILE(const char* outfilename, INT* outfnum) {
@@ -66,7 +76,7 @@ INT TWRITE(INT filenum, const char* line, INT length) {
     WRITEX(filenum, line, length);
   }
   INT last_error = 0;
-  if (typeinfo[0] == DEVICE_TERMINAL) {
+  if (is_terminal_open(filenum, typeinfo)) {
     INT completed = filenum;
     AWAITIOX(&completed);
     FILE_GETINFO_(filenum, &last_error);

@@ -95,10 +95,12 @@ TEST(BannerHelp, HelpTextInThePlainBuilds) {
 }
 
 TEST(BannerHelp, HelpHasNoEffectInTheCBuildsOrInPlainMode) {
+  e2e::TempDir dir;
+  const std::string node = dir.write("node.toml", e2e::demo_node("time_scale = 0.01"));
   for (const auto& [program, args] : std::vector<std::pair<std::string, std::vector<std::string>>>{
            {"netloc_c", {"-HELP"}}, {"netloc_c_priv", {"-H"}}, {"netloc", {"PLAIN", "-HELP"}}}) {
     SCOPED_TRACE(program);
-    const e2e::RunResult r = run(program, args);
+    const e2e::RunResult r = run(program, args, node);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
   }
@@ -125,7 +127,7 @@ TEST(BannerHelp, BannerCarriesTheNodeNameAndSystemVersion) {
   };
   const Case cases[] = {
       {"\\ORCHID", "H06", "\\ORCHID, running NSK H06"},
-      {"\\N1234567", "J1", "\\N1234567, running NSK J01"},
+      {"\\N123456", "J1", "\\N123456, running NSK J01"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.node_name);

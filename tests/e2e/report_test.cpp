@@ -133,10 +133,12 @@ TEST(Report, StayAliveAfterATelnetReport) {
 }
 
 TEST(Report, CBuildsStoreInsteadOfReporting) {
+  e2e::TempDir dir;
+  const std::string node = dir.write("node.toml", e2e::demo_node("time_scale = 0.01"));
   for (const char* program : {"netloc_c", "netloc_c_priv"}) {
     for (const auto& args : std::vector<Lines>{{}, {"SPI"}, {"-HELP"}, {"SPI", "$TC1"}}) {
       SCOPED_TRACE(std::string(program) + (args.empty() ? "" : " " + args.back()));
-      const e2e::RunResult r = run(program, args);
+      const e2e::RunResult r = run(program, args, node);
       EXPECT_EQ(r.status, 0) << r.err;
       EXPECT_EQ(r.out, "");
       EXPECT_EQ(r.err, "");

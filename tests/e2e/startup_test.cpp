@@ -98,7 +98,7 @@ TEST(Startup, ListingWinsOverEveryOtherWord) {
 TEST(Startup, WaitTimeThatIsNoNumber) {
   for (const std::string& program : e2e::all_programs()) {
     for (const auto& args : std::vector<std::vector<std::string>>{
-             {"WAITTIME"}, {"WAITTIME", "X"}, {"WAITTIME", "-1"}, {"SPI", "WAITTIME", "5s"}}) {
+             {"WAITTIME"}, {"WAITTIME", "X"}, {"WAITTIME", "-1"}, {"SPI", "WAITTIME", "X5"}}) {
       SCOPED_TRACE(program + " " + args.back());
       const e2e::RunResult r = run(program, args);
       EXPECT_EQ(r.status, 2);
