@@ -144,6 +144,12 @@ std::string state_dir() {
   return home_dir() + "/.local/state/netloc";
 }
 
+[[noreturn]] void refuse_at(const std::string& source, const toml::source_region& where,
+                           const std::string& key, const std::string& problem) {
+  std::uint32_t line = where.begin.line == 0 ? 1 : where.begin.line;
+  throw Refusal{source + ":" + std::to_string(line) + ": " + key + ": " + problem};
+}
+
 // One table of the description with its dotted key path.
 class Tab {
  public:
@@ -159,8 +165,7 @@ class Tab {
 
   [[noreturn]] void refuse_at(const toml::source_region& where, const std::string& key,
                               const std::string& problem) const {
-    std::uint32_t line = where.begin.line == 0 ? 1 : where.begin.line;
-    throw Refusal{source_ + ":" + std::to_string(line) + ": " + key + ": " + problem};
+    node::refuse_at(source_, where, key, problem);
   }
 
   // At the key's line when it is present, else at the table's.
@@ -563,8 +568,8 @@ class Loader {
     term.port = port_text(t, "port");
     term.address2 = t.text("address2", 39).value_or("");
     term.port2 = port_text(t, "port2");
-    term.address_field_raw = raw_field(t, "address_field");
-    term.address2_field_raw = raw_field(t, "address2_field");
+    term.address_field_raw = bytes_key(t, "address_field", 40);
+    term.address2_field_raw = bytes_key(t, "address2_field", 40);
     term.dte = t.text("dte", 64).value_or("");
     if (gemini) read_gemini(t, term);
     if (auto e = t.table("emulator")) term.emulator = read_emulator(*e);
@@ -579,16 +584,12 @@ class Loader {
     return t.text(k, 39).value_or("");
   }
 
-  // key (text) or key_hex (bytes), at most 40 bytes; nullopt when neither is given.
-  std::optional<std::string> raw_field(const Tab& t, const std::string& k) {
-    return bytes_key(t, k, 40);
-  }
-
+  // k (text) or k_hex (bytes), at most max bytes; nullopt when neither is given.
   std::optional<std::string> bytes_key(const Tab& t, const std::string& k, std::size_t max) {
     std::string hex_key = k + "_hex";
     if (t.has(k) && t.has(hex_key)) t.refuse(hex_key, "give " + k + " or " + hex_key + ", not both");
     if (auto text = t.text(k, max)) return text;
-    std::optional<std::string> hex = t.text(hex_key, 2 * max + max);
+    std::optional<std::string> hex = t.text(hex_key, 3 * max);
     if (!hex) return std::nullopt;
     std::optional<std::string> bytes = hex_bytes(*hex);
     if (!bytes) t.refuse(hex_key, "bad hex (pairs of hex digits, blanks between pairs)");
@@ -727,8 +728,7 @@ class Loader {
 
   [[noreturn]] void refuse_at(const toml::source_region& where, const std::string& key,
                               const std::string& problem) const {
-    std::uint32_t line = where.begin.line == 0 ? 1 : where.begin.line;
-    throw Refusal{source_ + ":" + std::to_string(line) + ": " + key + ": " + problem};
+    node::refuse_at(source_, where, key, problem);
   }
 
   struct Placed {
