@@ -28,6 +28,7 @@ constexpr std::string_view TELNET_PROGRAM = "$SYSTEM.SYS01.TELSERV";
 constexpr std::string_view LINE_PROGRAM = "$SYSTEM.SYS01.TTYLINE";
 constexpr std::size_t NODE_NAME_MAX = 7;
 constexpr std::size_t FILE_PART_MAX = 8;
+constexpr std::size_t ATTRIBUTE82_MAX = 32;
 
 std::string letters_and_digits_upshifted(std::string_view text) {
   std::string out;
@@ -50,6 +51,12 @@ std::string default_state_dir() {
     if (const passwd* entry = ::getpwuid(::getuid())) home = entry->pw_dir;
   }
   return home + "/.local/state/netloc/host";
+}
+
+// The user the process runs as: the attribute that a stored address record carries.
+std::string user_name() {
+  if (const passwd* entry = ::getpwuid(::geteuid())) return entry->pw_name;
+  return std::to_string(::geteuid());
 }
 
 HostSources with_defaults(HostSources sources) {
@@ -274,6 +281,7 @@ void Snapshot::add_self() {
                  std::string(STATE_SUBVOLUME) + "." + file;
   self.default_volume = std::string(STATE_VOLUME);
   self.default_subvolume = std::string(STATE_SUBVOLUME);
+  self.attribute82 = user_name().substr(0, ATTRIBUTE82_MAX);
   if (tty_of(self_.tty_nr) != nullptr) return;
   // Without a tty the home terminal is this process itself, so the report says "a process" and
   // the chain of ancestors is tried from here; its lines go to standard output.

@@ -352,7 +352,7 @@ TEST_F(LiveNode, PlainStoresInTheStateDirectoryAndIsListsIt) {
   store.args = {"PLAIN", "SPI"};
   store.records = [&](pid_t leader) { write_utmp(utmp_path(), pty.slave, leader, "192.0.2.17"); };
   Outcome stored = run(store, pty);
-  EXPECT_EQ(stored.status, 0);
+  EXPECT_EQ(stored.status, 0) << joined(stored.lines);
   EXPECT_TRUE(std::filesystem::exists(dir_.path() + "/state/netloc/host/NETLOC/TERMIPA0"));
 
   Session list;

@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -522,6 +523,7 @@ TEST_F(HostNode, TheRunningProcessItself) {
   EXPECT_EQ(node.self.type, node::ProcessType::Oss);
   EXPECT_EQ(node.self.program, node.name + ".$NETLOC.NETLOC.LIVENODE");
   EXPECT_EQ(node.self.default_volume, "$NETLOC");
+  EXPECT_EQ(node.self.attribute82, ::getpwuid(::geteuid())->pw_name);
   // The program file is a link to this executable, where the address database goes beside it.
   EXPECT_EQ(fs::read_symlink(dir_.path() + "/state/NETLOC/LIVENODE"), fs::read_symlink("/proc/self/exe"));
 }
