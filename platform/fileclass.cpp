@@ -56,6 +56,7 @@ INT classify_destination(const node::Destination& destination, const std::string
   }
   if (!qualifier.empty()) return err::NO_SUCH_DEVICE;
   target->kind = Kind::Destination;
+  target->also_process = is_process(upper(destination.name));
   return 0;
 }
 

@@ -18,6 +18,7 @@ struct Target {
   const node::Destination* destination = nullptr;  // Terminal, Destination
   const node::Terminal* terminal = nullptr;        // Terminal
   std::string path;                              // DiskFile: the host path (may not exist)
+  bool also_process = false;                     // Destination: a process has its name too
 };
 
 // Resolves name against the process's defaults and classifies it.  Errors: 13 not a name,

@@ -48,8 +48,11 @@ INT open_target(const files::Target& target, INT access, std::unique_ptr<OpenFil
     case files::Kind::Terminal:
       return open_terminal(target, access, file);
     case files::Kind::Destination:
-      // A destination without a terminal of the empty name is a device with nothing to open.
-      return err::NO_SUCH_DEVICE;
+      // Without a terminal of the empty name only the process of that name (a Telnet server,
+      // say) can be opened.
+      if (!target.also_process) return err::NO_SUCH_DEVICE;
+      *file = open_process(target.full_name);
+      return 0;
     case files::Kind::Process:
       *file = open_process(target.full_name);
       return 0;

@@ -65,13 +65,14 @@ INT write_all(int fd, const std::string& text) {
 // A terminal whose emulator is scripted by the node.  Each open is its own session with the
 // emulator: the pending input waits for the first read of the open, and a query write-read arms
 // the reply, due delay_cs after the query, after empty_reads reads that complete at once.
+// Lines go to output_fd (a transcript or a tty the output names), else to standard output.
 class ScriptedTerminal : public TerminalOpen {
  public:
   ScriptedTerminal(const node::Destination& destination, const node::Terminal& terminal,
-                   int transcript_fd)
-      : TerminalOpen(destination, terminal), transcript_fd_(transcript_fd) {}
+                   int output_fd, const char* line_end)
+      : TerminalOpen(destination, terminal), output_fd_(output_fd), line_end_(line_end) {}
   ~ScriptedTerminal() override {
-    if (transcript_fd_ >= 0) ::close(transcript_fd_);
+    if (output_fd_ >= 0) ::close(output_fd_);
   }
 
   INT write(const char* buffer, INT write_count, INT* count) override {
@@ -80,8 +81,8 @@ class ScriptedTerminal : public TerminalOpen {
         output.fail_error != 0) {
       return static_cast<INT>(output.fail_error);
     }
-    const std::string line = std::string(buffer, static_cast<size_t>(write_count)) + '\n';
-    const INT error = write_all(transcript_fd_ >= 0 ? transcript_fd_ : STDOUT_FILENO, line);
+    const std::string line = std::string(buffer, static_cast<size_t>(write_count)) + line_end_;
+    const INT error = write_all(output_fd_ >= 0 ? output_fd_ : STDOUT_FILENO, line);
     if (error == 0) *count = write_count;
     return error;
   }
@@ -156,7 +157,8 @@ class ScriptedTerminal : public TerminalOpen {
     return static_cast<INT>(n);
   }
 
-  int transcript_fd_ = -1;
+  int output_fd_ = -1;
+  const char* line_end_;
   int writes_ = 0;
   char* buffer_ = nullptr;
   INT read_count_ = 0;
@@ -166,26 +168,28 @@ class ScriptedTerminal : public TerminalOpen {
   Clock::time_point reply_at_{};
 };
 
-// The tty a terminal is bound to, or empty.
-std::string tty_of(const node::Terminal& terminal) {
-  if (terminal.emulator.kind == node::EmulatorKind::Tty) return terminal.emulator.tty_path;
-  if (terminal.output.kind == node::OutputKind::Tty) return terminal.output.path;
-  return {};
-}
-
 }  // namespace
 
+// A tty emulator makes the whole terminal the tty; a tty output with a scripted emulator only
+// takes the lines.
 INT open_terminal(const files::Target& target, INT access, std::unique_ptr<OpenFile>* file) {
   const node::Terminal& terminal = *target.terminal;
-  const std::string tty = tty_of(terminal);
-  if (!tty.empty()) return open_tty_terminal(target, tty, access, file);
-  int transcript = -1;
-  if (terminal.output.kind == node::OutputKind::Transcript) {
-    transcript = ::open(terminal.output.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
-                        0644);
-    if (transcript < 0) return error_from_errno(errno);
+  if (terminal.emulator.kind == node::EmulatorKind::Tty) {
+    return open_tty_terminal(target, terminal.emulator.tty_path, access, file);
   }
-  *file = std::make_unique<ScriptedTerminal>(*target.destination, terminal, transcript);
+  int output = -1;
+  const char* line_end = "\n";
+  if (terminal.output.kind == node::OutputKind::Transcript) {
+    output = ::open(terminal.output.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  } else if (terminal.output.kind == node::OutputKind::Tty) {
+    output = ::open(terminal.output.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    line_end = "\r\n";
+  }
+  if (output < 0 && (terminal.output.kind == node::OutputKind::Transcript ||
+                     terminal.output.kind == node::OutputKind::Tty)) {
+    return error_from_errno(errno);
+  }
+  *file = std::make_unique<ScriptedTerminal>(*target.destination, terminal, output, line_end);
   return 0;
 }
 

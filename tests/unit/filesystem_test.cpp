@@ -54,6 +54,9 @@ class FileSystem : public ::testing::Test {
     node::Process tacl;
     tacl.name = "$TACL1";
     n.processes.push_back(tacl);
+    node::Process telserv;
+    telserv.name = "$ZTN0";
+    n.processes.push_back(telserv);
     node::Terminal x25 = terminal("#W1");
     x25.dte = "4711000123";
     node::Terminal gem = terminal("#G1");
@@ -198,7 +201,7 @@ TEST_F(FileSystem, OpenErrorsForNamesThatOpenNothing) {
     const char* name;
     INT error;
   } CASES[] = {{"$NOSUCH", 14}, {"\\TIGRA.$ZNET.#ZSPI", 201}, {"\\NOWHERE.$ZNET.#ZSPI", 14},
-               {"$ZTN0", 14},   {"$DATA", 2},                {"$DATA.NETLOC.NONE", 11},
+               {"$ENV", 14},    {"$DATA", 2},                {"$DATA.NETLOC.NONE", 11},
                {"$ZTN0.#PTY9", 14}};
   for (const auto& c : CASES) {
     SCOPED_TRACE(c.name);
@@ -248,6 +251,11 @@ TEST_F(FileSystem, SecurityOwnerOnlyMakesTheFileMode0600) {
 }
 
 TEST_F(FileSystem, ProcessOpenAcceptsWritesAndDiscardsThem) {
+  INT server = -1;
+  ASSERT_EQ(open("$ZTN0", &server), 0);  // the Telnet server process behind its windows
+  INT words[TYPEINFO_WORDS];
+  ASSERT_EQ(FILE_GETINFO_(server, nullptr, nullptr, 0, nullptr, words), 0);
+  EXPECT_EQ(words[0], 0);
   INT f = -1;
   ASSERT_EQ(open("$TACL1", &f), 0);
   INT count = 0;

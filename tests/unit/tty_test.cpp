@@ -217,6 +217,29 @@ TEST_F(Tty, InputWaitingBeforeTheReadIsReadAtOnce) {
   EXPECT_EQ(std::string(buffer_, static_cast<size_t>(count)), "typed\n");
 }
 
+TEST_F(Tty, TtyOutputWithAScriptedEmulatorTakesOnlyTheLines) {
+  node::Node n = node::current();
+  node::Terminal& t = n.destinations[0].terminals[0];
+  t.emulator = {};
+  t.emulator.kind = node::EmulatorKind::Script;
+  t.emulator.reply = REPLY;
+  t.output.kind = node::OutputKind::Tty;
+  t.output.path = slave_path_;
+  node::set_current(n);
+  termios plain = before_;
+  plain.c_oflag &= static_cast<tcflag_t>(~OPOST);
+  ASSERT_EQ(tcsetattr(slave_, TCSANOW, &plain), 0);
+  const INT f = open();
+  ASSERT_EQ(WRITEX(f, "line", 4), 0);
+  INT count = 0;
+  ASSERT_EQ(await(f, -1, &count), 0);
+  ASSERT_EQ(query(f), 0);
+  ASSERT_EQ(await(f, 100, &count), 0);
+  EXPECT_EQ(std::string(buffer_, static_cast<size_t>(count)), REPLY);
+  EXPECT_EQ(drain(master_, 300), "line\r\n");
+  EXPECT_TRUE(same_settings(now(), plain));
+}
+
 // A reply that comes after the open was closed, before the process ends: the stop hook throws
 // it away.  In a child, because the stop hooks run once per process.
 TEST_F(Tty, ReplyAfterTheCloseIsThrownAwayByTheStopHook) {
