@@ -182,7 +182,8 @@ RetCode check_request(const INT* buffer, const node::Terminal** window) {
 // A reply buffer of capacity bytes in the layout of spibuffer.h.
 class Reply {
  public:
-  Reply(const INT* request, int capacity) : words_(static_cast<size_t>(capacity / 2 + 1), 0) {
+  Reply(const INT* request, int capacity)
+      : words_(static_cast<size_t>(std::max(capacity, HEADER_BYTES) / 2 + 1), 0) {
     words_[BUFFER_LENGTH] = static_cast<INT>(capacity & ~1);
     words_[USED_LENGTH] = HEADER_BYTES;
     words_[SIGNATURE] = SIGNATURE_VALUE;

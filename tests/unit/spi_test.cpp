@@ -207,15 +207,23 @@ TEST_F(Spi, WronglyBuiltRequestGetsNoRecord) {
 }
 
 TEST_F(Spi, ReplyCutToAShortReadCountCarriesNoRecord) {
-  const INT used = build({});
   ASSERT_EQ(FILE_OPEN_("$ZNET.#ZSPI", 11, &spi_file_, {}, {}, 1), 0);
-  char* bytes = reinterpret_cast<char*>(buffer_);
-  std::memset(bytes + 100, 'x', 800);
-  ASSERT_EQ(WRITEREADX(spi_file_, bytes, used, 100), 0);
-  INT fnum = spi_file_, count = 0;
-  ASSERT_EQ(AWAITIOX(&fnum, &count, nullptr, 3000), 0);
-  EXPECT_LE(count, 100);
-  EXPECT_EQ(bytes[100], 'x');
+  for (const INT read_count : {INT{100}, INT{10}}) {
+    SCOPED_TRACE(read_count);
+    const INT used = build({});
+    char* bytes = reinterpret_cast<char*>(buffer_);
+    std::memset(bytes + read_count, 'x', static_cast<size_t>(BUFFER_BYTES - read_count));
+    ASSERT_EQ(WRITEREADX(spi_file_, bytes, used, read_count), 0);
+    INT fnum = spi_file_, count = 0;
+    ASSERT_EQ(AWAITIOX(&fnum, &count, nullptr, 3000), 0);
+    EXPECT_LE(count, read_count);
+    EXPECT_EQ(bytes[read_count], 'x');
+    if (read_count >= 32) {
+      EXPECT_EQ(take_record(), spierr::TOKEN_NOT_FOUND);
+    } else {
+      EXPECT_EQ(SSGET(buffer_, WINDOW_MAP, record_, sizeof record_), spierr::INVALID_BUFFER);
+    }
+  }
 }
 
 class SpiNode : public Spi {
