@@ -1,8 +1,12 @@
-// The open table: file numbers of the process's opens, lowest free number first, and the
-// process-wide last open error.
+// The open table: file numbers of the process's opens, lowest free number first, the
+// process-wide last open error, and the open list that FILE_GETINFOLIST_ serves.
 #include <cmath>
+#include <cstring>
 #include <map>
+#include <string>
 
+#include "platform/faults.h"
+#include "platform/filesystem.h"
 #include "platform/node.h"
 #include "platform/openfile.h"
 
@@ -15,6 +19,8 @@ std::map<INT, std::unique_ptr<OpenFile>>& table() {
 }
 
 INT open_error = 0;
+
+void put_word(char* result, int at, INT value) { std::memcpy(result + at, &value, sizeof value); }
 
 }  // namespace
 
@@ -88,6 +94,51 @@ INT OpenFile::complete(std::optional<std::int64_t> /*limit_us*/, INT* count, boo
   done_at_start_ = false;
   *count = done_count_;
   return done_error_;
+}
+
+INT FILE_GETINFOLIST_(INT filenum, const INT* itemlist, INT numberitems, INT* result,
+                      INT result_max, INT* result_length, INT* error_item) {
+  if (result_length != nullptr) *result_length = 0;
+  if (const INT error = fault::injected("FILE_GETINFOLIST_")) return error;
+  if (itemlist == nullptr || result == nullptr) return err::MISSING_PARAM;
+  if (numberitems < 0 || result_max < 0) return err::BAD_PARAM;
+  OpenFile* f = nullptr;
+  if (filenum != -1 && (f = find_open(filenum)) == nullptr) return err::BAD_FILENUM;
+  char* out = reinterpret_cast<char*>(result);
+  int used = 0;
+  for (INT i = 0; i < numberitems; ++i) {
+    std::string bytes;
+    const INT item = itemlist[i];
+    INT word = 0;
+    if (item == ITEM_OPEN_LIST_19) {
+      word = filenum;
+    } else if (item == ITEM_NEXT_OPEN) {
+      word = next_open(filenum);
+    } else if (item == ITEM_NOWAIT_DEPTH) {
+      word = f == nullptr ? INT{0} : f->nowait_depth;
+    } else if (item == ITEM_FILENAME_LEN && f != nullptr) {
+      word = static_cast<INT>(f->name.size());
+    } else if (item == ITEM_FILENAME && f != nullptr) {
+      bytes = f->name;
+      if (bytes.size() % 2 != 0) bytes.push_back(' ');
+    } else {
+      if (error_item != nullptr) *error_item = i;
+      return err::OPERATION_INVALID;
+    }
+    const int size = item == ITEM_FILENAME ? static_cast<int>(bytes.size()) : 2;
+    if (used + size > result_max) {
+      if (error_item != nullptr) *error_item = i;
+      return err::BUFFER_TOO_SMALL;
+    }
+    if (item == ITEM_FILENAME) {
+      std::memcpy(out + used, bytes.data(), bytes.size());
+    } else {
+      put_word(out, used, word);
+    }
+    used += size;
+  }
+  if (result_length != nullptr) *result_length = static_cast<INT>(used);
+  return 0;
 }
 
 }  // namespace nsk
