@@ -18,7 +18,9 @@ struct HostEntry {
 };
 
 // Reverse lookup: the node's hosts table when it has one (then the only names known), else the
-// system resolver.  nullptr when no name is known.  The entry lives until the next call.
+// system resolver (getnameinfo, NI_NAMEREQD).  Only length 4 and type 2 (IPv4) are looked up.
+// nullptr when no name is known.  The name is whole, however long (the caller cuts it); the
+// entry lives in static storage until the next call.
 const HostEntry* GRD_gethostbyaddr_(const char* addr, int length, int type);
 
 }  // namespace nsk

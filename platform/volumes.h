@@ -13,10 +13,12 @@ namespace nsk::volumes {
 // a disk file name, 14 no such volume, 201 a volume on another node.
 INT host_path(const char* name, INT length, std::string* path);
 
-// Host directory of the subvolume of path, created (with the volume directory) when missing.
+// Host directory of the subvolume of path, created (with the volume directory) when missing,
+// mode 0700.  Errors: those of mkdir through error_from_errno.
 INT ensure_subvolume_dir(const std::string& path);
 
-// The file code kept with a file: 101 EDIT, 20044 ..., 0 unstructured (also when none is kept).
+// The file code kept with a file (extended attribute user.nsk.filecode, decimal text): 101 EDIT,
+// 20044 the address database, 0 unstructured (also when none is kept).
 int file_code(const std::string& path);
 INT set_file_code(const std::string& path, int code);
 
