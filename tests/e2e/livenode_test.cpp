@@ -30,7 +30,7 @@ namespace {
 using Lines = std::vector<std::string>;
 
 struct Pty {
-  int master = -1;
+  int master = -1;  // -1 once hung up
   std::string slave;
   Pty() {
     master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -63,6 +63,7 @@ struct Session {
   // Called with the leader's pid before netloc starts: write the login records here.
   std::function<void(pid_t leader)> records;
   std::string reply;  // given: answer the query on the pty with these bytes
+  bool hang_up_at_query = false;  // close the pty's master side when the query comes
 };
 
 struct Outcome {
@@ -118,8 +119,9 @@ void enter_session(const std::string& tty, int out_fd) {
   if (in > 2) ::close(in);
 }
 
-// Reads fd until netloc's side is closed, answering the query once with reply when given.
-std::string collect(int fd, const std::string& reply) {
+// Reads fd until netloc's side is closed, answering the query once with reply when given, or
+// hanging up the pty (closing fd) when the query comes.
+std::string collect(int fd, const std::string& reply, bool hang_up_at_query) {
   std::string text;
   bool answered = reply.empty();
   auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);  // a hang guard
@@ -130,6 +132,10 @@ std::string collect(int fd, const std::string& reply) {
     ssize_t n = ::read(fd, chunk, sizeof chunk);
     if (n <= 0) break;  // EIO on a pty master once the slave is closed everywhere
     text.append(chunk, static_cast<std::size_t>(n));
+    if (hang_up_at_query && text.find("\x1b-9e") != std::string::npos) {
+      ::close(fd);
+      break;
+    }
     if (!answered && text.find("\x1b-9e") != std::string::npos) {
       answered = ::write(fd, reply.data(), reply.size()) == static_cast<ssize_t>(reply.size());
     }
@@ -196,7 +202,7 @@ Outcome LiveNode::run(const Session& session, const Pty& pty, const Pty* other) 
   ::close(go[1]);
   ::close(go[0]);
   int read_fd = session.place == Place::NoTty ? out[0] : session.place == Place::OtherPty ? other->master : pty.master;
-  std::string text = collect(read_fd, session.reply);
+  std::string text = collect(read_fd, session.reply, session.hang_up_at_query);
   ::close(out[0]);
   int status = 0;
   ::waitpid(leader, &status, 0);
@@ -365,6 +371,49 @@ TEST_F(LiveNode, PlainStoresInTheStateDirectoryAndIsListsIt) {
   bool found = false;
   for (const std::string& line : listed.lines) found |= line.starts_with(row);
   EXPECT_TRUE(found) << joined(listed.lines);
+}
+
+// TERMINAL names a tty by the rule: a remote session's pty, an ordinary one, one that does not
+// exist.
+TEST_F(LiveNode, TerminalNamedOnTheCommandLine) {
+  Pty remote, local, mine;
+  Session session;
+  session.place = Place::NoTty;
+  session.records = [&](pid_t) {
+    // A live pid is needed for the record: the test process itself.
+    write_utmp(utmp_path(), remote.slave, ::getpid(), "192.0.2.17");
+  };
+  struct Case {
+    std::string name;
+    Lines report;
+  };
+  const std::string missing = "$PTY9999.#TERM";
+  const Case cases[] = {
+      {remote.terminal(), {"TELNET window " + remote.terminal() + " is IP-Address: 192.0.2.17  (spi)"}},
+      {local.terminal(), {"This is an ordinary terminal"}},
+      {missing, {"Unknown device"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::remove(utmp_path().c_str());
+    session.args = {"SPI", "TERMINAL", c.name};
+    Outcome outcome = run(session, mine);
+    EXPECT_EQ(outcome.status, 0);
+    Lines after_banner = outcome.lines;
+    after_banner.erase(after_banner.begin(), after_banner.begin() + std::min<long>(2, static_cast<long>(after_banner.size())));
+    EXPECT_EQ(after_banner, c.report) << joined(outcome.lines);
+  }
+}
+
+// The terminal goes away while the query waits for its answer: the run ends (SIGHUP reaches the
+// session leader) instead of waiting.
+TEST_F(LiveNode, TtyHungUpDuringTheQuery) {
+  Pty pty;
+  Session session;
+  session.hang_up_at_query = true;
+  Outcome outcome = run(session, pty);
+  pty.master = -1;  // closed by the hang-up
+  EXPECT_TRUE(outcome.status == 0 || outcome.status == 128 + SIGHUP) << outcome.status;
 }
 
 }  // namespace
