@@ -366,6 +366,10 @@ TEST(LiveLogins, UtmpThatIsNoUtmp) {
   EXPECT_TRUE(read_utmp(dir.write("short", std::string(sizeof(utmp) - 1, '\x07'))).empty());
   EXPECT_TRUE(read_utmp(dir.write("garbage", std::string(3 * sizeof(utmp) + 5, '\xff'))).empty());
   EXPECT_TRUE(read_utmp(dir.path()).empty());  // a directory
+  EXPECT_TRUE(read_utmp("/dev/zero").empty());  // endless: a device is not read at all
+  std::string fifo = dir.path() + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_TRUE(read_utmp(fifo).empty());  // would wait for a writer
 }
 
 TEST(LiveLogins, LogindSessionFiles) {
