@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <utmp.h>
 
@@ -69,6 +70,7 @@ struct Session {
 struct Outcome {
   int status = -1;
   Lines lines;  // of netloc's output, without "\r" and without the query bytes
+  bool queried = false;  // the query came out of the tty
 };
 
 class LiveNode : public ::testing::Test {
@@ -206,7 +208,8 @@ Outcome LiveNode::run(const Session& session, const Pty& pty, const Pty* other) 
   ::close(out[0]);
   int status = 0;
   ::waitpid(leader, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), output_lines(text)};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), output_lines(text),
+          text.find("\x1b-9e") != std::string::npos};
 }
 
 void write_utmp(const std::string& path, const std::string& tty, pid_t pid, const std::string& host) {
@@ -414,6 +417,26 @@ TEST_F(LiveNode, TtyHungUpDuringTheQuery) {
   Outcome outcome = run(session, pty);
   pty.master = -1;  // closed by the hang-up
   EXPECT_TRUE(outcome.status == 0 || outcome.status == 128 + SIGHUP) << outcome.status;
+}
+
+// In ESC mode the query goes to the real tty; no emulator answers it there, so after the wait
+// the login record does.
+TEST_F(LiveNode, UnansweredQueryThenTheLoginRecord) {
+  Pty pty;
+  Session session;
+  session.records = [&](pid_t leader) { write_utmp(utmp_path(), pty.slave, leader, "192.0.2.17"); };
+  termios before{};
+  ASSERT_EQ(::tcgetattr(pty.master, &before), 0);
+  Outcome outcome = run(session, pty);
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_TRUE(outcome.queried);
+  termios after{};
+  ASSERT_EQ(::tcgetattr(pty.master, &after), 0);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);  // raw only for the query
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+  EXPECT_TRUE(has_line(outcome.lines,
+                       "TELNET window " + pty.terminal() + " is IP-Address: 192.0.2.17  (spi)"))
+      << joined(outcome.lines);
 }
 
 }  // namespace
