@@ -111,9 +111,10 @@ struct LockState {
 };
 
 using InodeKey = std::pair<dev_t, ino_t>;
+// Never destroyed: opens still in the open table at exit close after static destructors ran.
 std::map<InodeKey, LockState>& lock_table() {
-  static std::map<InodeKey, LockState> table;
-  return table;
+  static auto* table = new std::map<InodeKey, LockState>;
+  return *table;
 }
 
 INT flock_wait(int fd, int operation) {
@@ -138,16 +139,18 @@ void unregister_inode(const InodeKey& inode, bool held_lockfile) {
 // A transaction's lock: nothing to do while this process holds LOCKFILE on the inode.
 class TxnLock {
  public:
+  // For a descriptor that may or may not belong to an open of this process.
   TxnLock(int fd, bool exclusive) {
     struct stat st {};
-    if (fstat(fd, &st) != 0) { error_ = from_errno(errno); return; }
-    auto it = lock_table().find({st.st_dev, st.st_ino});
-    if (it != lock_table().end()) {
-      if (it->second.lockfile_holders > 0) return;
-      fd = it->second.fd;
+    if (fstat(fd, &st) != 0) {
+      error_ = from_errno(errno);
+      return;
     }
-    error_ = flock_wait(fd, exclusive ? LOCK_EX : LOCK_SH);
-    if (error_ == err::OK) fd_ = fd;
+    take(lock_table().find({st.st_dev, st.st_ino}), fd, exclusive);
+  }
+  // For an open, whose inode is in the table.
+  TxnLock(const InodeKey& inode, bool exclusive) {
+    take(lock_table().find(inode), -1, exclusive);
   }
   ~TxnLock() {
     if (fd_ >= 0) flock(fd_, LOCK_UN);
@@ -157,19 +160,31 @@ class TxnLock {
   INT error() const { return error_; }
 
  private:
+  void take(std::map<InodeKey, LockState>::iterator it, int fd, bool exclusive) {
+    if (it != lock_table().end()) {
+      if (it->second.lockfile_holders > 0) return;
+      fd = it->second.fd;
+    }
+    error_ = flock_wait(fd, exclusive ? LOCK_EX : LOCK_SH);
+    if (error_ == err::OK) fd_ = fd;
+  }
+
   int fd_ = -1;
   INT error_ = err::OK;
 };
 
 // ---- LMDB environments ---------------------------------------------------------------------
-// An environment lives for one transaction: it is opened on /proc/self/fd/N of the locked
-// descriptor after the lock is taken, so it always sees the file as it is now (grown, purged or
-// renamed by another process) and never caches anything across a lock release.
+// An environment is opened on /proc/self/fd/N of the locked descriptor, never on the name, so it
+// is the open file's inode even after a rename.  Without LMDB's lock table every transaction
+// reads the newest meta page from the map, so an environment stays valid across transactions
+// taken under our locks; an open file still opens it anew when the file's size or modification
+// time changed since its last transaction (another process wrote, grew or purged it), so that no
+// LMDB state outlives a change made by someone else.
 
 class Env {
  public:
   ~Env() {
-    if (txn_ != nullptr) mdb_txn_abort(txn_);
+    end();
     if (env_ != nullptr) mdb_env_close(env_);
   }
   INT open(int fd, bool write, size_t mapsize) {
@@ -181,8 +196,15 @@ class Env {
     rc = mdb_env_open(env_, fd_path(fd).c_str(), flags, 0600);
     if (rc == EACCES) return err::SECURITY;
     if (rc != MDB_SUCCESS) return err::DATA_ERROR;  // not an LMDB file, or a damaged one
-    rc = mdb_txn_begin(env_, nullptr, write ? 0 : MDB_RDONLY, &txn_);
-    return from_mdb(rc);
+    return err::OK;
+  }
+  INT begin(bool write) {
+    end();
+    return from_mdb(mdb_txn_begin(env_, nullptr, write ? 0 : MDB_RDONLY, &txn_));
+  }
+  void end() {
+    if (txn_ != nullptr) mdb_txn_abort(txn_);
+    txn_ = nullptr;
   }
   // Opens a named database; create only in a new file.
   INT dbi(const char* name, bool create, MDB_dbi* out) {
@@ -226,6 +248,7 @@ INT read_attributes(int fd, Attributes* attributes) {
     return err::DATA_ERROR;
   Env env;
   INT error = env.open(fd, false, 0);
+  if (error == err::OK) error = env.begin(false);
   MDB_dbi dbi = 0;
   if (error == err::OK) error = env.dbi(ATTRIBUTES_DB, false, &dbi);
   if (error != err::OK) return error;
@@ -244,6 +267,7 @@ INT build_image(const Attributes& attributes, std::vector<char>* image) {
   {
     Env env;
     error = env.open(mfd, true, max_bytes(attributes));
+    if (error == err::OK) error = env.begin(true);
     MDB_dbi attr_dbi = 0, rec_dbi = 0;
     if (error == err::OK) error = env.dbi(ATTRIBUTES_DB, true, &attr_dbi);
     if (error == err::OK) error = env.dbi(RECORDS_DB, true, &rec_dbi);
@@ -352,6 +376,7 @@ class KeySeqFile : public OpenFile {
       : fd_(fd), inode_(inode), attributes_(attributes), mapsize_(max_bytes(attributes)) {}
 
   ~KeySeqFile() override {
+    env_.reset();
     unregister_inode(inode_, holds_lockfile_);
     close(fd_);
   }
@@ -457,8 +482,9 @@ class KeySeqFile : public OpenFile {
   INT control(INT operation, INT /*param*/) override {
     if (operation != CONTROL_PURGE_DATA) return err::OPERATION_INVALID;
     if (access == 1) return err::NOT_OPEN_ACCESS;
-    TxnLock guard(fd_, true);
+    TxnLock guard(inode_, true);
     if (guard.error() != err::OK) return guard.error();
+    env_.reset();
     INT error = reinitialise(fd_, attributes_);
     current_key_.reset();
     return error;
@@ -496,34 +522,75 @@ class KeySeqFile : public OpenFile {
   // purge was interrupted (by a kill) is finished first.
   template <typename Body>
   INT in_write_txn(Body body) {
-    TxnLock guard(fd_, true);
+    TxnLock guard(inode_, true);
     if (guard.error() != err::OK) return guard.error();
-    Attributes marked;
-    if (purge_marker(fd_, &marked)) {
-      INT error = reinitialise(fd_, attributes_);
-      if (error != err::OK) return error;
-    }
-    Env env;
     MDB_dbi dbi = 0;
-    INT error = env.open(fd_, true, mapsize_);
-    if (error == err::OK) error = env.dbi(RECORDS_DB, false, &dbi);
-    if (error == err::OK) error = body(env, dbi);
-    if (error == err::OK) error = env.commit();
+    INT error = begin(true, &dbi);
+    if (error == err::OK) error = body(*env_, dbi);
+    if (error == err::OK) error = env_->commit();
+    if (env_) env_->end();
+    if (error == err::OK) remember_stamp();
+    return error;
+  }
+
+  struct Stamp {
+    off_t size = -1;
+    timespec modified{};
+    bool operator==(const Stamp& o) const {
+      return size == o.size && modified.tv_sec == o.modified.tv_sec &&
+             modified.tv_nsec == o.modified.tv_nsec;
+    }
+  };
+
+  INT stamp(Stamp* out) const {
+    struct stat st {};
+    if (fstat(fd_, &st) != 0) return from_errno(errno);
+    *out = {st.st_size, st.st_mtim};
+    return err::OK;
+  }
+  void remember_stamp() {
+    if (stamp(&stamp_) != err::OK) env_.reset();
+  }
+
+  // Begins a transaction in the file's environment, opened anew when the file changed since
+  // this open's last transaction.  A read-write open has one writable environment for both.
+  // A file whose purge was interrupted (by a kill) has no records for a reader, and a writer
+  // finishes the purge first.
+  INT begin(bool write, MDB_dbi* dbi) {
+    Stamp now;
+    INT error = stamp(&now);
+    if (error != err::OK) return error;
+    if (!env_ || !(now == stamp_)) {
+      env_.reset();
+      Attributes marked;
+      if (purge_marker(fd_, &marked)) {
+        if (!write) return err::END_OF_FILE;
+        if ((error = reinitialise(fd_, attributes_)) != err::OK) return error;
+        if ((error = stamp(&now)) != err::OK) return error;
+      }
+      env_ = std::make_unique<Env>();
+      error = env_->open(fd_, access != 1, mapsize_);
+      if (error != err::OK) {
+        env_.reset();
+        return error;
+      }
+      stamp_ = now;
+    }
+    error = env_->begin(write);
+    if (error == err::OK) error = env_->dbi(RECORDS_DB, false, dbi);
+    if (error != err::OK) env_->end();
     return error;
   }
 
   // The next record of the positioned range, in a read transaction under the shared lock.
   INT next_record(std::string* key, std::string* record) {
     if (mode_ == POSITION_EXACT && exact_done_) return err::END_OF_FILE;
-    TxnLock guard(fd_, false);
+    TxnLock guard(inode_, false);
     if (guard.error() != err::OK) return guard.error();
-    Attributes marked;
-    if (purge_marker(fd_, &marked)) return err::END_OF_FILE;  // being emptied: no records
-    Env env;
     MDB_dbi dbi = 0;
-    INT error = env.open(fd_, false, mapsize_);
-    if (error == err::OK) error = env.dbi(RECORDS_DB, false, &dbi);
+    INT error = begin(false, &dbi);
     if (error != err::OK) return error;
+    Env& env = *env_;
     MDB_val k = val(start_.data(), start_.size());
     MDB_val d;
     int rc;
@@ -537,11 +604,13 @@ class KeySeqFile : public OpenFile {
       if (rc == MDB_SUCCESS) rc = seek(cursor, &k, &d);
       if (cursor != nullptr) mdb_cursor_close(cursor);
     }
+    if (rc == MDB_SUCCESS) {
+      key->assign(static_cast<const char*>(k.mv_data), k.mv_size);
+      record->assign(static_cast<const char*>(d.mv_data), d.mv_size);
+    }
+    env.end();
     if (rc != MDB_SUCCESS) return from_mdb(rc);
-    key->assign(static_cast<const char*>(k.mv_data), k.mv_size);
-    if (key->compare(0, prefix_.size(), prefix_) != 0) return err::END_OF_FILE;
-    record->assign(static_cast<const char*>(d.mv_data), d.mv_size);
-    return err::OK;
+    return key->compare(0, prefix_.size(), prefix_) == 0 ? err::OK : err::END_OF_FILE;
   }
 
   int seek(MDB_cursor* cursor, MDB_val* k, MDB_val* d) {
@@ -564,6 +633,8 @@ class KeySeqFile : public OpenFile {
   std::string prefix_;
   bool exact_done_ = false;
   std::optional<std::string> current_key_;
+  std::unique_ptr<Env> env_;
+  Stamp stamp_;
 };
 
 // Registers an open of fd's inode in the lock table.

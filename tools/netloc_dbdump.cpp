@@ -15,14 +15,14 @@ namespace {
 constexpr int RECORD_LENGTH = 150;
 constexpr int FILE_CODE = 20044;
 
-// Text field: trailing blanks dropped, quoted; a quote, a backslash and every byte that is not
-// printable ASCII escaped, so that one record is always one line.
+// Text field: trailing blanks dropped, quoted; a quote as \" and every byte that is not printable
+// ASCII as \xNN, so that one record is always one line.  Backslashes (node names) stay as they are.
 std::string text_field(const char* bytes, int length) {
   while (length > 0 && bytes[length - 1] == ' ') --length;
   std::string out = "\"";
   for (int i = 0; i < length; ++i) {
     unsigned char c = static_cast<unsigned char>(bytes[i]);
-    if (c == '"' || c == '\\') {
+    if (c == '"') {
       out += '\\';
       out += static_cast<char>(c);
     } else if (c < 0x20 || c > 0x7E) {
