@@ -68,18 +68,19 @@ HostSources with_defaults(HostSources sources) {
 }
 
 // cpu,pin pairs: each process takes the pair of its pid, or the next free one when a pid
-// 524288 away took it first; the node's own processes take free pairs from the top down.
+// 524288 away took it first; the node's own processes take free pairs from the top down.  Only
+// a node of more processes than pairs would share one (the last pair tried).
 class PairAllocator {
  public:
   std::pair<int, int> for_pid(int pid) {
     auto [cpu, pin] = cpu_pin_for_pid(pid);
     int slot = cpu * 32768 + pin;
-    while (used_.count(slot)) slot = (slot + 1) % SLOTS;
+    for (int tried = 1; used_.count(slot) && tried < SLOTS; ++tried) slot = (slot + 1) % SLOTS;
     return take(slot);
   }
   std::pair<int, int> from_top() {
     int slot = SLOTS - 1;
-    while (used_.count(slot)) --slot;
+    while (slot > 0 && used_.count(slot)) --slot;
     return take(slot);
   }
 
