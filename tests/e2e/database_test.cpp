@@ -292,6 +292,10 @@ TEST_F(Database, ForeignFileIsRefusedAndLeftAlone) {
   const Dump d = dump('0');
   EXPECT_EQ(d.status, 1);
   EXPECT_EQ(d.err, "netloc-dbdump: " + db('0') + ": not a key-sequenced file of NETLOC (error 59)\n");
+  // The listing does not read it either.
+  std::ofstream(db('1')) << text;
+  EXPECT_EQ(lines(netloc({"IS", "$ZTN0"}).out),
+            (std::vector<std::string>{"Can't open " + PREVIOUS, "Open error: 59"}));
   const RunResult missing = run("netloc-dbdump", {db('7')});
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.err, "netloc-dbdump: " + db('7') + ": no such file\n");
