@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/faults.h"
 #include "platform/editfiles.h"
 #include "platform/errno_map.h"
+#include "platform/faults.h"
 #include "platform/fileclass.h"
 #include "platform/keyseq.h"
 #include "platform/openfile.h"
@@ -20,6 +20,12 @@
 namespace nsk {
 namespace {
 
+// The error of a stat(2) that failed: a file that is not there is 11.
+INT stat_error(int errno_value) {
+  return errno_value == ENOENT || errno_value == ENOTDIR ? err::NO_SUCH_FILE
+                                                         : error_from_errno(errno_value);
+}
+
 // Records error as the file's last error (when the file is open) and returns it.
 INT finish(INT filenum, INT error) {
   if (OpenFile* f = find_open(filenum)) f->last_error = error;
@@ -28,7 +34,7 @@ INT finish(INT filenum, INT error) {
 
 INT open_disk_file(const files::Target& target, INT access, std::unique_ptr<OpenFile>* file) {
   struct stat st {};
-  if (::stat(target.path.c_str(), &st) != 0) return err::NO_SUCH_FILE;
+  if (::stat(target.path.c_str(), &st) != 0) return stat_error(errno);
   if (S_ISDIR(st.st_mode)) return err::OPERATION_INVALID;
   keyseq::Attributes attributes;
   if (keyseq::probe(target.path, &attributes)) {
@@ -278,7 +284,7 @@ INT FILE_GETINFOBYNAME_(const char* filename, INT length, INT* typeinfo,
       break;
     case files::Kind::DiskFile: {
       struct stat st {};
-      if (::stat(target.path.c_str(), &st) != 0) return err::NO_SUCH_FILE;
+      if (::stat(target.path.c_str(), &st) != 0) return stat_error(errno);
       words[0] = 3;
       keyseq::Attributes attributes;
       if (keyseq::probe(target.path, &attributes)) {
