@@ -2,7 +2,7 @@
 # Installs the Debian packages the project builds and tests with. Safe to run again.
 set -euo pipefail
 pkgs=(cmake g++ make pkg-config liblmdb-dev lmdb-utils libtomlplusplus-dev libgtest-dev libgmock-dev
-      libbenchmark-dev clang libclang-rt-14-dev)
+      libbenchmark-dev clang libclang-rt-14-dev hyperfine)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
