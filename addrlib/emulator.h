@@ -15,7 +15,8 @@ struct ReplyField {
 
 // Parameters 3 to 20 are the six fields; wait_time in hundredths of a second (omitted, 0 or
 // negative: 50); drain given and not 0 drains pending input first; response_time receives the
-// microseconds the answer took.  Returns 0, 1 (no answer) or a file-system error.
+// microseconds the answer took.  Returns 0, 1 (no answer) or a file-system error; 590 before
+// anything is opened when a field's buffer comes without its length.
 INT GETMACHINEUSER(const char* termname, INT termname_length,
                    char* field1 = nullptr, INT field1_max = 0, INT* field1_length = nullptr,
                    char* field2 = nullptr, INT field2_max = 0, INT* field2_length = nullptr,

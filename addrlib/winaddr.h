@@ -6,8 +6,9 @@
 
 namespace nsk {
 
-// All parameters optional (nullptr omitted).  Returns 0, 590, or class * 4096 + (error mod 4096)
-// as a signed 16-bit value.
+// All parameters optional (nullptr omitted).  Returns 0, 590 (also for a name without its
+// length), or class * 4096 + (error mod 4096) as a signed 16-bit value; the low 12 bits of a
+// negative (SPI) error are kept as they are.
 INT GETWINADDR(const char* termname, const INT* termname_length, char* address,
                const INT* address_max, INT* address_length, INT* devicetype,
                const INT* close_flag = nullptr, char* port = nullptr, const INT* port_max = nullptr,
