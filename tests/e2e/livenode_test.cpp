@@ -58,6 +58,7 @@ enum class Place {
 };
 
 struct Session {
+  std::string program = "netloc";
   Place place = Place::Leader;
   std::vector<std::string> args;
   std::map<std::string, std::string> leader_env;  // the session leader's environment
@@ -156,7 +157,7 @@ Lines output_lines(std::string text) {
 }
 
 Outcome LiveNode::run(const Session& session, const Pty& pty, const Pty* other) {
-  std::string program = e2e::program_path("netloc");
+  std::string program = e2e::program_path(session.program);
   std::vector<std::string> argv = {program};
   argv.insert(argv.end(), session.args.begin(), session.args.end());
   std::vector<std::string> env = environment({});
@@ -355,25 +356,41 @@ TEST_F(LiveNode, EmulatorOnTheOtherSideOfThePty) {
   EXPECT_TRUE(found) << joined(outcome.lines);
 }
 
+// Every build stores into the one database of the user's state directory: netloc PLAIN at one
+// remote session, netloc_c (PLAIN by default) at another, and IS lists each.
 TEST_F(LiveNode, PlainStoresInTheStateDirectoryAndIsListsIt) {
-  Pty pty, elsewhere;
-  Session store;
-  store.args = {"PLAIN", "SPI"};
-  store.records = [&](pid_t leader) { write_utmp(utmp_path(), pty.slave, leader, "192.0.2.17"); };
-  Outcome stored = run(store, pty);
-  EXPECT_EQ(stored.status, 0) << joined(stored.lines);
-  EXPECT_TRUE(std::filesystem::exists(dir_.path() + "/state/netloc/host/NETLOC/TERMIPA0"));
-
-  Session list;
-  list.place = Place::NoTty;
-  list.args = {"IS", pty.terminal()};
-  Outcome listed = run(list, elsewhere);
-  EXPECT_EQ(listed.status, 0);
-  const std::string local = pty.terminal().substr(pty.terminal().find('.') + 1);
-  const std::string row = local + std::string(28 - local.size(), ' ') + "192.0.2.17        ";
-  bool found = false;
-  for (const std::string& line : listed.lines) found |= line.starts_with(row);
-  EXPECT_TRUE(found) << joined(listed.lines);
+  Pty first, second, elsewhere;
+  struct Store {
+    const char* program;
+    std::vector<std::string> args;
+    const Pty& pty;
+    const char* address;
+  };
+  const Store stores[] = {{"netloc", {"PLAIN", "SPI"}, first, "192.0.2.17"},
+                          {"netloc_c", {"SPI"}, second, "192.0.2.18"}};
+  for (const Store& store : stores) {
+    SCOPED_TRACE(store.program);
+    Session session;
+    session.program = store.program;
+    session.args = store.args;
+    session.records = [&](pid_t leader) { write_utmp(utmp_path(), store.pty.slave, leader, store.address); };
+    Outcome stored = run(session, store.pty);
+    EXPECT_EQ(stored.status, 0) << joined(stored.lines);
+    EXPECT_TRUE(std::filesystem::exists(dir_.path() + "/state/netloc/host/NETLOC/TERMIPA0"));
+  }
+  for (const Store& store : stores) {
+    SCOPED_TRACE(store.program);
+    Session list;
+    list.place = Place::NoTty;
+    list.args = {"IS", store.pty.terminal()};
+    Outcome listed = run(list, elsewhere);
+    EXPECT_EQ(listed.status, 0);
+    const std::string local = store.pty.terminal().substr(store.pty.terminal().find('.') + 1);
+    const std::string row = local + std::string(28 - local.size(), ' ') + store.address;
+    bool found = false;
+    for (const std::string& line : listed.lines) found |= line.starts_with(row + "        ");
+    EXPECT_TRUE(found) << joined(listed.lines);
+  }
 }
 
 // TERMINAL names a tty by the rule: a remote session's pty, an ordinary one, one that does not
