@@ -89,13 +89,35 @@ std::string read_file(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// Standard output goes to the file path while it lives.
+class StdoutCapture {
+ public:
+  explicit StdoutCapture(const std::string& path) : path_(path) {
+    std::fflush(stdout);
+    saved_ = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    const int out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    dup2(out, STDOUT_FILENO);
+    ::close(out);
+  }
+  ~StdoutCapture() { restore(); }
+  // Ends the capture; what was written.
+  std::string restore() {
+    if (saved_ >= 0) {
+      dup2(saved_, STDOUT_FILENO);
+      ::close(saved_);
+      saved_ = -1;
+    }
+    return read_file(path_);
+  }
+
+ private:
+  std::string path_;
+  int saved_ = -1;
+};
+
 TEST_F(Terminals, ConsoleLinesGoToStandardOutputOneEach) {
   use(scripted(REPLY));
-  const std::string capture = dir_ + "/stdout";
-  std::fflush(stdout);
-  const int saved = dup(STDOUT_FILENO);
-  const int out = ::open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  dup2(out, STDOUT_FILENO);
+  StdoutCapture capture(dir_ + "/stdout");
   const INT f = open(0);
   INT count = 0;
   EXPECT_EQ(WRITEX(f, "first line", 10, &count), 0);
@@ -106,10 +128,7 @@ TEST_F(Terminals, ConsoleLinesGoToStandardOutputOneEach) {
   EXPECT_EQ(WRITEX(g, "second", 6), 0);
   EXPECT_EQ(await(g, -1, &count), 0);
   EXPECT_EQ(count, 6);
-  dup2(saved, STDOUT_FILENO);
-  ::close(saved);
-  ::close(out);
-  EXPECT_EQ(read_file(capture), "first line\n\nsecond\n");
+  EXPECT_EQ(capture.restore(), "first line\n\nsecond\n");
 }
 
 TEST_F(Terminals, TranscriptGetsTheLinesAppended) {
@@ -139,11 +158,7 @@ TEST_F(Terminals, FailingOutputEndsWritesAfterTheFirstOnes) {
   t.output.fail_after = 1;
   t.output.fail_error = 140;
   use(t);
-  const std::string capture = dir_ + "/stdout";
-  std::fflush(stdout);
-  const int saved = dup(STDOUT_FILENO);
-  const int out = ::open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  dup2(out, STDOUT_FILENO);
+  StdoutCapture capture(dir_ + "/stdout");
   const INT f = open(1);
   INT count = 0;
   EXPECT_EQ(WRITEX(f, "ok", 2), 0);
@@ -151,10 +166,7 @@ TEST_F(Terminals, FailingOutputEndsWritesAfterTheFirstOnes) {
   EXPECT_EQ(WRITEX(f, "lost", 4), 0);
   EXPECT_EQ(await(f, -1, &count), 140);
   EXPECT_EQ(count, 0);
-  dup2(saved, STDOUT_FILENO);
-  ::close(saved);
-  ::close(out);
-  EXPECT_EQ(read_file(capture), "ok\n");
+  EXPECT_EQ(capture.restore(), "ok\n");
 }
 
 TEST_F(Terminals, ReplyComesAfterItsScaledDelay) {

@@ -244,7 +244,7 @@ TEST_F(Tty, TtyOutputWithAScriptedEmulatorTakesOnlyTheLines) {
 // it away.  In a child, because the stop hooks run once per process.
 TEST_F(Tty, ReplyAfterTheCloseIsThrownAwayByTheStopHook) {
   int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe2(ready, O_CLOEXEC), 0);
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
