@@ -16,10 +16,9 @@ namespace nsk::live {
 
 // Where the live node looks.  Empty strings take the defaults: NETLOC_UTMP or the system's utmp
 // file, NETLOC_LOGIND_DIR or /run/systemd/sessions, $XDG_STATE_HOME/netloc/host (or
-// ~/.local/state/netloc/host).
+// ~/.local/state/netloc/host).  The ttys are always those of /dev.
 struct HostSources {
   std::string proc_dir = "/proc";
-  std::string dev_dir = "/dev";
   std::string utmp_file;
   std::string logind_dir;
   std::string state_dir;
