@@ -19,6 +19,7 @@
 
 #include "platform/filesystem.h"
 #include "platform/node.h"
+#include "platform/volumes.h"
 
 namespace fs = std::filesystem;
 using nsk::INT;
@@ -286,6 +287,48 @@ TEST_F(KeySeqTest, LockfileWaitsForOtherProcessesOnly) {
     close(ready[0]);
     close(ready[1]);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// FILE_CREATE_: key-sequenced files with their attributes, unstructured files with their code,
+// the subvolume directory made when missing, and the errors.
+TEST_F(KeySeqTest, FileCreateMakesBothKindsAndRefusesBadRequests) {
+  struct Case {
+    const char* name;
+    INT filetype, recordlen, keylen;
+    INT error;
+  };
+  const Case cases[] = {
+      {"$DATA.NEWSUB.KS", 3, 150, 92, 0},
+      {"\\TEST.$DATA.NEWSUB.KS", 3, 150, 92, nsk::err::EXISTS},
+      {"$DATA.NEWSUB.BADKEY", 3, 150, 0, nsk::err::BAD_PARAM},
+      {"$DATA.NEWSUB.KEYLONG", 3, 50, 92, nsk::err::BAD_PARAM},
+      {"$DATA.NEWSUB.FLAT", 0, 0, 0, 0},
+      {"$DATA.NEWSUB.FLAT", 0, 0, 0, nsk::err::EXISTS},
+      {"$DATA.NEWSUB.ODD", 5, 0, 0, nsk::err::BAD_PARAM},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    char name[36];
+    INT length = static_cast<INT>(std::strlen(c.name));
+    std::memcpy(name, c.name, static_cast<size_t>(length));
+    EXPECT_EQ(nsk::FILE_CREATE_(name, sizeof name, &length, 20044, 50, 50, 450, c.filetype, 0,
+                                c.recordlen, 4096, c.keylen, 0),
+              c.error);
+  }
+  Attributes kept;
+  ASSERT_TRUE(nsk::keyseq::probe(dir_ + "/NEWSUB/KS", &kept));
+  EXPECT_EQ(kept.file_code, 20044);
+  EXPECT_EQ(kept.record_length, 150);
+  EXPECT_EQ(kept.key_length, 92);
+  EXPECT_EQ(kept.max_extents, 450);
+  EXPECT_FALSE(fs::exists(dir_ + "/NEWSUB/BADKEY"));
+  EXPECT_EQ(fs::file_size(dir_ + "/NEWSUB/FLAT"), 0u);
+  EXPECT_EQ(nsk::volumes::file_code(dir_ + "/NEWSUB/FLAT"), 20044);
+  EXPECT_FALSE(nsk::keyseq::probe(dir_ + "/NEWSUB/FLAT", nullptr));
 }
 
 }  // namespace
