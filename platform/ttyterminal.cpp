@@ -37,6 +37,7 @@ volatile sig_atomic_t tty_count = 0;
 void restore_at_stop() {
   for (int i = 0; i < tty_count; ++i) {
     RawTty& tty = raw_ttys[i];
+    if (tty.fd < 0) continue;
     ::tcflush(tty.fd, TCIFLUSH);
     if (tty.raw_users > 0) ::tcsetattr(tty.fd, TCSANOW, &tty.saved);
   }
@@ -52,26 +53,48 @@ termios raw_settings(termios settings) {
 
 RawTty* find_tty(dev_t device) {
   for (int i = 0; i < tty_count; ++i) {
-    if (raw_ttys[i].device == device) return &raw_ttys[i];
+    if (raw_ttys[i].fd >= 0 && raw_ttys[i].device == device) return &raw_ttys[i];
+  }
+  return nullptr;
+}
+
+// A free entry: a new one, or, with the table full, one of a tty no open holds raw any more
+// (its late input is then no longer thrown away at the stop).  nullptr when every one is raw.
+RawTty* free_entry() {
+  if (tty_count < MAX_TTYS) {
+    if (tty_count == 0) at_stop(restore_at_stop);
+    raw_ttys[tty_count].fd = -1;
+    tty_count = tty_count + 1;
+    return &raw_ttys[tty_count - 1];
+  }
+  for (RawTty& tty : raw_ttys) {
+    if (tty.raw_users == 0) {
+      const int old_fd = tty.fd;
+      tty.fd = -1;
+      ::close(old_fd);
+      return &tty;
+    }
   }
   return nullptr;
 }
 
 // The entry of the tty behind fd, made on first use; nullptr when fd is no tty or the table
-// is full.
+// has no room (the open then reads without raw mode).
 RawTty* tty_entry(int fd) {
   struct stat st {};
   if (!::isatty(fd) || ::fstat(fd, &st) != 0) return nullptr;
   if (RawTty* known = find_tty(st.st_rdev)) return known;
-  if (tty_count == MAX_TTYS) return nullptr;
-  RawTty entry;
-  entry.device = st.st_rdev;
-  entry.fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-  if (entry.fd < 0) return nullptr;
-  if (tty_count == 0) at_stop(restore_at_stop);
-  raw_ttys[tty_count] = entry;
-  tty_count = tty_count + 1;
-  return &raw_ttys[tty_count - 1];
+  const int own_fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (own_fd < 0) return nullptr;
+  RawTty* entry = free_entry();
+  if (entry == nullptr) {
+    ::close(own_fd);
+    return nullptr;
+  }
+  entry->device = st.st_rdev;
+  entry->raw_users = 0;
+  entry->fd = own_fd;
+  return entry;
 }
 
 // Completion of a read: the bytes that came before the deadline.  A read ends at a line end, a

@@ -156,7 +156,7 @@ TEST_F(Tty, LateReplyExpiresTheLimitAndIsThrownAwayAtClose) {
   EXPECT_EQ(await(f, 5, &count), 40);
   EXPECT_EQ(count, 0);
   emulator_.join();
-  std::this_thread::sleep_for(milliseconds(50));
+  std::this_thread::sleep_for(milliseconds(150));  // the pty hands the bytes over later
   ASSERT_EQ(FILE_CLOSE_(f), 0);
   EXPECT_TRUE(same_settings(now(), before_));
   EXPECT_EQ(waiting_input(), "");
@@ -255,7 +255,7 @@ TEST_F(Tty, ReplyAfterTheCloseIsThrownAwayByTheStopHook) {
     FILE_CLOSE_(f);
     char go = 0;
     if (::read(ready[0], &go, 1) != 1) _exit(2);
-    std::this_thread::sleep_for(milliseconds(50));
+    std::this_thread::sleep_for(milliseconds(150));  // the pty hands the bytes over later
     run_stop_hooks();
     _exit(error == 40 ? 0 : 1);
   }
