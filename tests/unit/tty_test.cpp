@@ -240,6 +240,32 @@ TEST_F(Tty, TtyOutputWithAScriptedEmulatorTakesOnlyTheLines) {
   EXPECT_TRUE(same_settings(now(), plain));
 }
 
+// More ttys than the process keeps state for: each still goes raw and comes back.
+TEST_F(Tty, EveryOneOfManyTtysGoesRawAndComesBack) {
+  for (int i = 0; i < 20; ++i) {
+    SCOPED_TRACE(i);
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    node::Node n = node::current();
+    n.destinations[0].terminals[0].emulator.tty_path = ptsname(master);
+    node::set_current(n);
+    const int slave = ::open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios before{}, during{}, after{};
+    tcgetattr(slave, &before);
+    const INT f = open();
+    ASSERT_EQ(READX(f, buffer_, 500), 0);
+    tcgetattr(slave, &during);
+    EXPECT_EQ(during.c_lflag & (ECHO | ICANON), 0u);
+    FILE_CLOSE_(f);
+    tcgetattr(slave, &after);
+    EXPECT_TRUE(same_settings(before, after));
+    ::close(slave);
+    ::close(master);
+  }
+}
+
 // A reply that comes after the open was closed, before the process ends: the stop hook throws
 // it away.  In a child, because the stop hooks run once per process.
 TEST_F(Tty, ReplyAfterTheCloseIsThrownAwayByTheStopHook) {
