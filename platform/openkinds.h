@@ -10,7 +10,8 @@
 
 namespace nsk {
 
-// A terminal: bound to a real tty when its emulator or its output names one, else scripted.
+// A terminal: bound to a real tty when its emulator names one, else scripted (its output may
+// still be a tty).
 INT open_terminal(const files::Target& target, INT access, std::unique_ptr<OpenFile>* file);
 INT open_tty_terminal(const files::Target& target, const std::string& tty_path, INT access,
                       std::unique_ptr<OpenFile>* file);
