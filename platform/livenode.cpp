@@ -60,7 +60,7 @@ std::string user_name() {
 }
 
 HostSources with_defaults(HostSources sources) {
-  if (sources.utmp_file.empty()) sources.utmp_file = env_or("NETLOC_UTMP", _PATH_UTMP);
+  if (sources.utmp_file.empty()) sources.utmp_file = env_or("NETLOC_UTMP", "");
   if (sources.logind_dir.empty())
     sources.logind_dir = env_or("NETLOC_LOGIND_DIR", "/run/systemd/sessions");
   if (sources.state_dir.empty()) sources.state_dir = default_state_dir();
@@ -212,7 +212,9 @@ std::optional<LoginRecord> Snapshot::logind_record(
 
 // The sources in their order; the first that has an IPv4 client address for the pty wins.
 void Snapshot::find_records() {
-  std::vector<std::pair<std::string, LoginRecord>> utmp = read_utmp(sources_.utmp_file);
+  std::vector<std::pair<std::string, LoginRecord>> utmp =
+      sources_.utmp_file.empty() ? read_utmp(_PATH_UTMP, UtmpPids::Check)
+                                 : read_utmp(sources_.utmp_file, UtmpPids::Keep);
   std::vector<LogindSession> sessions = read_logind_sessions(sources_.logind_dir);
   for (auto& [path, tty] : ttys_) {
     if (tty.name.kind != TtyKind::Pty) continue;

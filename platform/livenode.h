@@ -19,7 +19,7 @@ namespace nsk::live {
 // ~/.local/state/netloc/host).  The ttys are always those of /dev.
 struct HostSources {
   std::string proc_dir = "/proc";
-  std::string utmp_file;
+  std::string utmp_file;  // named: its entries are taken as written (UtmpPids::Keep)
   std::string logind_dir;
   std::string state_dir;
 };
@@ -103,10 +103,14 @@ struct LoginRecord {
 // real IPv6 address or anything that is not an address.
 std::optional<std::string> ipv4_for_text(std::string_view text);
 
-// The records of a utmp file: one per live USER_PROCESS entry with an IPv4 address, keyed by the
-// tty path ("/dev/pts/3").  A later entry for a line replaces an earlier one.  A missing file
-// gives none; a truncated last entry is ignored.
-std::vector<std::pair<std::string, LoginRecord>> read_utmp(const std::string& path);
+// Whether the entries of ended processes count, as `who` has it: skipped in the system's utmp
+// file, where they are stale; kept in a file named on purpose.
+enum class UtmpPids { Check, Keep };
+
+// The records of a utmp file: one per USER_PROCESS entry with an IPv4 address, keyed by the tty
+// path ("/dev/pts/3").  A later entry for a line replaces an earlier one.  A missing file gives
+// none; a truncated last entry is ignored.
+std::vector<std::pair<std::string, LoginRecord>> read_utmp(const std::string& path, UtmpPids pids);
 
 // SSH_CONNECTION ("client port server port") of an environment block (NUL-separated), accepted
 // only when SSH_TTY is absent or names tty_path.

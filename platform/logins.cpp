@@ -23,8 +23,7 @@ std::string bounded_text(const char* field, std::size_t size) {
   return std::string(field, ::strnlen(field, size));
 }
 
-// A pid in a utmp entry whose process has ended marks the entry as stale.  kill with signal 0
-// tells without permission to signal: EPERM means the process exists.
+// kill with signal 0 tells without permission to signal: EPERM means the process exists.
 bool process_alive(pid_t pid) {
   if (pid <= 0) return true;  // nothing to check against
   return ::kill(pid, 0) == 0 || errno == EPERM;
@@ -91,14 +90,15 @@ std::optional<std::string> ipv4_for_text(std::string_view text) {
   return std::string(out);
 }
 
-std::vector<std::pair<std::string, LoginRecord>> read_utmp(const std::string& path) {
+std::vector<std::pair<std::string, LoginRecord>> read_utmp(const std::string& path, UtmpPids pids) {
   std::vector<std::pair<std::string, LoginRecord>> records;
   std::optional<std::string> content = read_small_file(path);
   if (!content) return records;
   for (std::size_t at = 0; at + sizeof(utmp) <= content->size(); at += sizeof(utmp)) {
     utmp entry;
     std::memcpy(&entry, content->data() + at, sizeof entry);
-    if (entry.ut_type != USER_PROCESS || !process_alive(entry.ut_pid)) continue;
+    if (entry.ut_type != USER_PROCESS) continue;
+    if (pids == UtmpPids::Check && !process_alive(entry.ut_pid)) continue;
     std::string line = bounded_text(entry.ut_line, sizeof entry.ut_line);
     if (line.empty()) continue;
     std::optional<std::string> address = ipv4_for_text(bounded_text(entry.ut_host, sizeof entry.ut_host));

@@ -456,4 +456,21 @@ TEST_F(LiveNode, UnansweredQueryThenTheLoginRecord) {
       << joined(outcome.lines);
 }
 
+// A utmp file named by NETLOC_UTMP is taken as written, like `who FILE`: a record whose writer
+// has ended still describes the pty.
+TEST_F(LiveNode, NamedUtmpFileIsTakenAsWritten) {
+  Pty pty;
+  pid_t writer = ::fork();
+  if (writer == 0) ::_exit(0);
+  ::waitpid(writer, nullptr, 0);
+  Session session;
+  session.args = {"SPI"};
+  session.records = [&](pid_t) { write_utmp(utmp_path(), pty.slave, writer, "192.0.2.99"); };
+  Outcome outcome = run(session, pty);
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_TRUE(has_line(outcome.lines,
+                       "TELNET window " + pty.terminal() + " is IP-Address: 192.0.2.99  (spi)"))
+      << joined(outcome.lines);
+}
+
 }  // namespace

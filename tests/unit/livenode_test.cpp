@@ -348,28 +348,33 @@ TEST(LiveLogins, UtmpRecords) {
   entries.push_back(full_host);
 
   std::string file = dir.write("utmp", bytes_of(entries) + "truncated");
-  std::map<std::string, std::string> found;
-  for (const auto& [tty, record] : read_utmp(file)) {
-    EXPECT_EQ(record.source, "utmp");
-    found[tty] = record.address;
-  }
   std::map<std::string, std::string> expected = {
       {"/dev/pts/1", "192.0.2.1"}, {"/dev/pts/5", "192.0.2.5"}, {"/dev/pts/7", "192.0.2.77"},
       {"/dev/pts/8", "192.0.2.8"}, {"/dev/pts/9", "192.0.2.9"}};
-  EXPECT_EQ(found, expected);
+  for (UtmpPids pids : {UtmpPids::Check, UtmpPids::Keep}) {
+    SCOPED_TRACE(pids == UtmpPids::Check ? "check" : "keep");
+    std::map<std::string, std::string> found;
+    for (const auto& [tty, record] : read_utmp(file, pids)) {
+      EXPECT_EQ(record.source, "utmp");
+      found[tty] = record.address;
+    }
+    // The entry of an ended process is stale only where pids are checked.
+    if (pids == UtmpPids::Keep) expected["/dev/pts/4"] = "192.0.2.4";
+    EXPECT_EQ(found, expected);
+  }
 }
 
 TEST(LiveLogins, UtmpThatIsNoUtmp) {
   TempDir dir;
-  EXPECT_TRUE(read_utmp(dir.path() + "/missing").empty());
-  EXPECT_TRUE(read_utmp(dir.write("empty", "")).empty());
-  EXPECT_TRUE(read_utmp(dir.write("short", std::string(sizeof(utmp) - 1, '\x07'))).empty());
-  EXPECT_TRUE(read_utmp(dir.write("garbage", std::string(3 * sizeof(utmp) + 5, '\xff'))).empty());
-  EXPECT_TRUE(read_utmp(dir.path()).empty());  // a directory
-  EXPECT_TRUE(read_utmp("/dev/zero").empty());  // endless: a device is not read at all
+  EXPECT_TRUE(read_utmp(dir.path() + "/missing", UtmpPids::Check).empty());
+  EXPECT_TRUE(read_utmp(dir.write("empty", ""), UtmpPids::Check).empty());
+  EXPECT_TRUE(read_utmp(dir.write("short", std::string(sizeof(utmp) - 1, '\x07')), UtmpPids::Check).empty());
+  EXPECT_TRUE(read_utmp(dir.write("garbage", std::string(3 * sizeof(utmp) + 5, '\xff')), UtmpPids::Check).empty());
+  EXPECT_TRUE(read_utmp(dir.path(), UtmpPids::Check).empty());  // a directory
+  EXPECT_TRUE(read_utmp("/dev/zero", UtmpPids::Check).empty());  // endless: a device is not read at all
   std::string fifo = dir.path() + "/fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_TRUE(read_utmp(fifo).empty());  // would wait for a writer
+  EXPECT_TRUE(read_utmp(fifo, UtmpPids::Check).empty());  // would wait for a writer
 }
 
 TEST(LiveLogins, LogindSessionFiles) {
