@@ -48,11 +48,12 @@ terminal = [ { name = "#PTY1", address = "192.0.2.17", port = 50123 } ]
 TOML
 }
 
-# Mean times of a hyperfine CSV export, each as a ratio to the first command's.
+# Times of a hyperfine CSV export (mean, median, fastest), with the ratio of each command's
+# median to the first command's: the median is the figure least moved by a busy machine.
 ratios() {
   awk -F, 'NR == 1 { next }
-           NR == 2 { base = $2 }
-           { printf "  %-60s mean %8.2f ms  +- %6.2f   %5.2fx the first\n", $1, $2 * 1000, $3 * 1000, $2 / base }' "$1"
+           NR == 2 { base = $4 }
+           { printf "  %-58s mean %8.2f ms  median %8.2f ms  min %8.2f ms  %5.2fx\n", $1, $2 * 1000, $4 * 1000, $7 * 1000, $4 / base }' "$1"
 }
 
 bench_report() {
@@ -77,7 +78,7 @@ bench_store() {
   local n=160
   hyperfine --warmup 1 --runs 5 --style basic --export-csv $out/plain8.csv \
     "seq $n | xargs -P 8 -I{} $out/bin/netloc PLAIN SPI" >/dev/null
-  awk -F, -v n=$n 'NR == 2 { printf "  8 programs at once: %d stores in %.0f ms: %.0f stores/s\n", n, $2 * 1000, n / $2 }' $out/plain8.csv
+  awk -F, -v n=$n 'NR == 2 { printf "  8 programs at once: %d stores in %.0f ms (median of 5): %.0f stores/s\n", n, $4 * 1000, n / $4 }' $out/plain8.csv
   unset NETLOC_NODE
 }
 
