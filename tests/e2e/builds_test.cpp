@@ -56,9 +56,34 @@ TEST_F(Builds, PlainBuildsTakeTheServerRecordWhenTheEmulatorAnswerIsLateOrHidden
             "TELNET window $ZTN9.#DRAIN is IP-Address: 192.0.2.99  (spi)");
   EXPECT_EQ(report_line({"TERMINAL", "$ZTN9.#SLOW"}),
             "TELNET window $ZTN9.#SLOW is IP-Address: 192.0.2.98  (spi)");
-  const std::string waited = report_line({"ESC100", "TERMINAL", "$ZTN9.#SLOW"});
-  EXPECT_EQ(waited.rfind("TELNET window $ZTN9.#SLOW is IP-Address: 192.0.2.56  (esc, ", 0), 0u)
-      << waited;
+  for (const char* word : {"ESC100", "esc300"}) {
+    SCOPED_TRACE(word);
+    const std::string waited = report_line({word, "TERMINAL", "$ZTN9.#SLOW"});
+    EXPECT_EQ(waited.rfind("TELNET window $ZTN9.#SLOW is IP-Address: 192.0.2.56  (esc, ", 0), 0u)
+        << waited;
+  }
+}
+
+TEST_F(Builds, EscAloneKeepsTheDefaultWaitAndAnotherEscWordWithoutNumberGivesFifty) {
+  struct Case {
+    const char* word;
+    const char* terminal;
+    const char* stored;
+  };
+  const Case cases[] = {
+      {"ESC", "\\DEMO.$ZTN9.#SLOW", "192.0.2.56"},     // wait 100: the answer comes in time
+      {"ESCAPE", "\\DEMO.$ZTN9.#SLOW", "192.0.2.98"},  // wait 50: too late, the server record
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.word);
+    e2e::TempDir own;
+    const std::map<std::string, std::string> env{{"XDG_STATE_HOME", own.path()}};
+    const e2e::RunResult stored = run("netloc_c", {c.word, "TERMINAL", c.terminal}, node, env);
+    EXPECT_EQ(stored.status, 0) << stored.err;
+    const e2e::RunResult listing = run("netloc_c", {"IS", c.terminal}, node, env);
+    EXPECT_NE(listing.out.find(std::string(" ") + c.stored + " "), std::string::npos)
+        << listing.out;
+  }
 }
 
 TEST_F(Builds, CBuildsDrainAndWaitLonger) {

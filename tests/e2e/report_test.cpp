@@ -118,7 +118,7 @@ TEST(Report, WindowQueryFailures) {
 TEST(Report, StayAliveAfterATelnetReport) {
   e2e::TempDir dir;
   const std::string node = dir.write("node.toml", e2e::demo_node("time_scale = 0.001"));
-  const e2e::RunResult r = run("netloc", {"SPI", "WAITTIME", "5000"}, node);
+  const e2e::RunResult r = run("netloc", {"SPI,WAITTIME,5000"}, node);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(after_banner(r), (Lines{SPI_LINE, NAME_LINE, "Staying alive for 5000 milliseconds"}));
 
