@@ -21,6 +21,7 @@ TOKENLIST_T TOKENLIST;
 // Where an empty slot points: a word of length 0 that ends at once, as the scans need.
 char NOWORD[2] = {'\0', '\0'};
 
+constexpr INT STARTUP_IN_OFFSET = 18;
 constexpr INT SOURCE_STARTUP = 1;
 constexpr INT SOURCE_PARAM = 2;
 
@@ -202,6 +203,12 @@ void GETSTARTUP(void* /*rucb*/, INT* passthru, const char* message, INT length, 
   CLEARSTARTUPTEXT();
   const INT delivered = std::clamp<INT>(length, 0, STARTUPTEXT_MAX);
   STRING_UPSHIFT_(message, delivered, STARTUPTEXT, STARTUPTEXT_MAX);
+  // The IN and OUT names are kept as delivered: they are upper case already, and the network
+  // form holds its node number in a byte that an upshift would change into another node's.
+  const INT names_end = std::min<INT>(delivered, STARTUP_PARAM_OFFSET);
+  if (names_end > STARTUP_IN_OFFSET) {
+    std::copy(message + STARTUP_IN_OFFSET, message + names_end, STARTUPTEXT + STARTUP_IN_OFFSET);
+  }
   PARSER(STARTUPTEXT + STARTUP_PARAM_OFFSET, STARTUP_PARAM_MAX, &TOKENLIST, ",", 1);
   *passthru = 0;
   while (TOKENLIST.count > 0) {

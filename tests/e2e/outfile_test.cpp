@@ -143,4 +143,15 @@ TEST_F(OutFile, NamesThatCannotBeOpened) {
   }
 }
 
+TEST_F(OutFile, AnOutFileOnAnotherNodeKeepsItsNodeNumber) {
+  // Node number 97 is the code of "a": the OUT name must reach the program unchanged.
+  const std::string far = state.write(
+      "far.toml", e2e::demo_node("time_scale = 0.001",
+                                 "[[remote_node]]\nname = '\\FAR'\nnumber = 97\n"));
+  const e2e::RunResult r = run("netloc", {"/OUT \\FAR.$DATA.NETLOC.REPORT/", "SPI"}, far,
+                               {{"XDG_STATE_HOME", state.path()}});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(lines(r.out), (Lines{"Can't open OUT file", "Error: 201"}));  // path down
+}
+
 }  // namespace

@@ -185,6 +185,15 @@ TEST_F(StartupLine, LongNamesAndLongMessagesStayInsideTheirBuffers) {
   EXPECT_EQ(verdict_of_message(""), 0);
 }
 
+TEST_F(StartupLine, OutNameKeepsANodeNumberThatLooksLikeALetter) {
+  std::string message = startup_message("spi");
+  const std::string out = std::string("\\") + 'a' + "DATA  " + "netloc  " + "report  ";
+  message.replace(STARTUP_OUT_OFFSET, 24, out);
+  EXPECT_EQ(verdict_of_message(message), 0);
+  EXPECT_EQ(std::string(OUTFILENAME, 24), out);
+  EXPECT_EQ(RUNSTATE.ESCMODE, 0);
+}
+
 TEST_F(StartupLine, AnyBytesAreReadSafely) {
   std::string bytes;
   for (int i = 1; i < 256; ++i) bytes += static_cast<char>(i);
