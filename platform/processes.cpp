@@ -352,7 +352,11 @@ INT PROCESS_GETINFOLIST_(std::optional<INT> cpu, std::optional<INT> pin, const c
     }
   }
   if (words.size() > static_cast<std::size_t>(ret_values_maxlen)) return err::BUFFER_TOO_SMALL;
-  std::memcpy(ret_values_list, words.data(), words.size() * sizeof(std::uint16_t));
+  // An empty value list (an attribute-82 value of no bytes) copies nothing: memcpy from the
+  // data() of an empty vector is undefined.
+  if (!words.empty()) {
+    std::memcpy(ret_values_list, words.data(), words.size() * sizeof(std::uint16_t));
+  }
   *ret_values_length = static_cast<INT>(words.size());
   return err::OK;
 }

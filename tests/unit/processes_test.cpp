@@ -383,6 +383,13 @@ TEST_F(Processes, GetinfolistOtherAttributes) {
   ASSERT_EQ(PROCESS_GETINFOLIST_({}, {}, nullptr, 0, nullptr, a82, 1, values, 16, &length), 0);
   EXPECT_EQ(length, 2);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(values), 4), "ABC ");
+
+  n.self.attribute82 = "";
+  node::set_current(n);
+  values[0] = 0x5555;
+  ASSERT_EQ(PROCESS_GETINFOLIST_({}, {}, nullptr, 0, nullptr, a82, 1, values, 16, &length), 0);
+  EXPECT_EQ(length, 0);
+  EXPECT_EQ(values[0], 0x5555);
 }
 
 TEST_F(Processes, GetinfolistErrors) {
