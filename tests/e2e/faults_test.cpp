@@ -243,6 +243,35 @@ TEST_F(Database, FailuresThatStopTheStoreWithTheirText) {
   }
 }
 
+// The renames of a rotation fail: their results are not looked at.  The emptied previous file
+// keeps its name and takes the record; the full current file keeps its records.
+TEST_F(Database, RotationWhoseRenamesFail) {
+  const std::vector<std::string> current = dump('0');
+  const e2e::RunResult r =
+      store(fault("WRITEX", 1, 45) + fault("FILE_RENAME_", 0, 10), {"PLAIN", "SPI", "$ZTN0.#PTY2"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(dump('0'), current);
+  const std::vector<std::string> previous = dump('1');
+  ASSERT_EQ(previous.size(), 1u);
+  EXPECT_EQ(previous[0].rfind("terminal=\"$ZTN0.#PTY2\"", 0), 0u) << previous[0];
+}
+
+// A failed write to an OUT file that is neither a terminal nor an EDIT file is ignored: the
+// next line is written all the same.
+TEST(Faults, FailedWriteToAnOrdinaryOutFileIsIgnored) {
+  e2e::TempDir dir;
+  const std::string node = dir.write("node.toml", e2e::demo_node("time_scale = 0.01", fault("WRITEX", 1, 43)));
+  const std::string out = dir.write("netloc/demo/NETLOC/PLAINOUT", "");
+  const e2e::RunResult r = run("netloc", {"/OUT", "$DATA.NETLOC.PLAINOUT/", "SPI"}, node,
+                               {{"XDG_STATE_HOME", dir.path()}});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  std::ifstream in(out, std::ios::binary);
+  const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(written, NAME_LINE);
+}
+
 TEST(Faults, CreatingThePairFails) {
   const FaultRun r({"PLAIN", "SPI"}, fault("FILE_CREATE_", 0, 43));
   EXPECT_EQ(r.result.status, 2);
