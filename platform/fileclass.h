@@ -25,4 +25,12 @@ struct Target {
 // 14 no such device (also a node that is not known), 201 a name on another node.
 INT classify(const char* name, INT length, Target* target);
 
+// The device type of a terminal under destination.  A Telnet server is a device of type 46, but
+// each of its windows is a terminal (6) like any other: only the server piece of a window's
+// name tells a Telnet window, while the window itself is opened and written as a terminal.
+inline int terminal_device_type(const node::Destination& destination) {
+  return destination.device_type == node::DEVICE_TELNET ? node::DEVICE_TERMINAL
+                                                        : destination.device_type;
+}
+
 }  // namespace nsk::files

@@ -272,6 +272,9 @@ INT FILE_GETINFOBYNAME_(const char* filename, INT length, INT* typeinfo,
   INT record_length = 0;
   switch (target.kind) {
     case files::Kind::Terminal:
+      words[0] = static_cast<INT>(files::terminal_device_type(*target.destination));
+      words[1] = static_cast<INT>(target.destination->device_subtype);
+      break;
     case files::Kind::Destination:
       words[0] = static_cast<INT>(target.destination->device_type);
       words[1] = static_cast<INT>(target.destination->device_subtype);

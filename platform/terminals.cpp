@@ -10,13 +10,14 @@
 #include <thread>
 
 #include "platform/errno_map.h"
+#include "platform/fileclass.h"
 #include "platform/openkinds.h"
 #include "platform/terminal.h"
 
 namespace nsk {
 
 void TerminalOpen::typeinfo(INT* words) {
-  words[0] = static_cast<INT>(destination_.device_type);
+  words[0] = static_cast<INT>(files::terminal_device_type(destination_));
   words[1] = static_cast<INT>(destination_.device_subtype);
   words[2] = -1;
   words[3] = -1;
