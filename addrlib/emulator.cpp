@@ -98,7 +98,9 @@ class EmulatorTalk {
       const ReplyField& field = fields_[k];
       if (field.buffer != nullptr) {
         const INT length = static_cast<INT>(std::min(end - begin, std::max<int>(field.capacity, 0)));
-        std::memcpy(field.buffer, buffer_ + begin, static_cast<size_t>(length));
+        // A field that begins past the reply is empty; its start lies outside the buffer and is
+        // never formed as a pointer.
+        if (length > 0) std::memcpy(field.buffer, buffer_ + begin, static_cast<size_t>(length));
         *field.length = length;
       }
       begin = end + 1;

@@ -11,4 +11,7 @@ namespace nsk::fault {
 // call, or 0.
 INT injected(std::string_view procedure);
 
+// True for the procedures that ask injected(): the names a [[fault]] entry may give.
+bool injectable(std::string_view procedure);
+
 }  // namespace nsk::fault

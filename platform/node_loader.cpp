@@ -16,6 +16,7 @@
 #include <string_view>
 #include <toml++/toml.h>
 
+#include "platform/faults.h"
 #include "platform/node.h"
 #include "platform/startup.h"
 
@@ -717,9 +718,11 @@ class Loader {
     t.allow({"procedure", "call", "error"});
     Fault f;
     f.procedure = t.required_text("procedure");
-    bool ok = !f.procedure.empty() && f.procedure[0] >= 'A' && f.procedure[0] <= 'Z';
-    for (char c : f.procedure) ok = ok && ((c >= 'A' && c <= 'Z') || is_digit(c) || c == '_');
-    if (!ok) t.refuse("procedure", "bad procedure name \"" + f.procedure + "\"");
+    // Only a procedure that can fail may be named, so a misspelt name is refused instead of
+    // silently injecting nothing.
+    if (!fault::injectable(f.procedure)) {
+      t.refuse("procedure", "not a platform procedure that can be failed: \"" + f.procedure + "\"");
+    }
     f.call = static_cast<int>(t.integer("call", 0, 32767).value_or(0));
     f.error = static_cast<int>(t.required_integer("error", -32768, 32767));
     if (f.error == 0) t.refuse("error", "must not be 0");

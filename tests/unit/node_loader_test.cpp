@@ -149,7 +149,7 @@ constexpr BadCase kBad[] = {
     {"[[fault]]\nprocedure = \"FILE_OPEN_\"\nerror = 0\n" SELF,
      "t.toml:3: fault[0].error: must not be 0"},
     {"[[fault]]\nprocedure = \"file_open_\"\nerror = 11\n" SELF,
-     "t.toml:2: fault[0].procedure: bad procedure name \"file_open_\""},
+     "t.toml:2: fault[0].procedure: not a platform procedure that can be failed: \"file_open_\""},
     {"[[fault]]\nerror = 11\n" SELF, "t.toml:1: fault[0].procedure: missing"},
 };
 
@@ -353,16 +353,16 @@ TEST(NodeServices, VersionWordComesFromTheNode) {
 TEST(NodeServices, FaultsHitTheirCallOrEveryCall) {
   std::string error;
   std::optional<Node> n = load_node_text(
-      "[[fault]]\nprocedure = \"TEST_ONCE_\"\ncall = 2\nerror = 14\n"
-      "[[fault]]\nprocedure = \"TEST_ALWAYS_\"\nerror = -5\n" SELF,
+      "[[fault]]\nprocedure = \"SSGET\"\ncall = 2\nerror = 14\n"
+      "[[fault]]\nprocedure = \"SSGETTKN\"\nerror = -5\n" SELF,
       "t.toml", &error);
   ASSERT_TRUE(n.has_value()) << error;
   set_current(*n);
-  EXPECT_EQ(fault::injected("TEST_ONCE_"), 0);
-  EXPECT_EQ(fault::injected("TEST_OTHER_"), 0);
-  EXPECT_EQ(fault::injected("TEST_ONCE_"), 14);
-  EXPECT_EQ(fault::injected("TEST_ONCE_"), 0);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(fault::injected("TEST_ALWAYS_"), -5);
+  EXPECT_EQ(fault::injected("SSGET"), 0);
+  EXPECT_EQ(fault::injected("SSINIT"), 0);
+  EXPECT_EQ(fault::injected("SSGET"), 14);
+  EXPECT_EQ(fault::injected("SSGET"), 0);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(fault::injected("SSGETTKN"), -5);
 }
 
 }  // namespace
