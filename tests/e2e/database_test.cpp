@@ -17,6 +17,7 @@
 #include <sstream>
 #include <thread>
 
+#include "dbfill.h"
 #include "harness.h"
 #include "platform/keyseq.h"
 #include "platform/openfile.h"
@@ -29,7 +30,6 @@ using e2e::RunResult;
 namespace {
 
 constexpr int TERMINALS = 41;
-constexpr size_t DATABASE_BYTES = (50 + 50 * 449) * 2048;  // the pair's maximum size
 const std::string CURRENT = "\\DBN.$DATA.NETLOC.TERMIPA0";
 const std::string PREVIOUS = "\\DBN.$DATA.NETLOC.TERMIPA1";
 const std::string HEADING1 = "      Terminal  Name           IP Address       Creation  Time";
@@ -112,41 +112,8 @@ class Database : public ::testing::Test {
     return d;
   }
 
-  // Fills the file to its maximum size with records whose names sort after every terminal's,
-  // straight through LMDB in few transactions (one insert per transaction would take minutes).
-  size_t fill(char generation) const {
-    MDB_env* env = nullptr;
-    mdb_env_create(&env);
-    mdb_env_set_maxdbs(env, 2);
-    mdb_env_set_mapsize(env, DATABASE_BYTES);
-    EXPECT_EQ(mdb_env_open(env, db(generation).c_str(), MDB_NOSUBDIR | MDB_NOLOCK | MDB_NOSYNC, 0600), 0);
-    size_t stored = 0;
-    for (size_t chunk = 8192; chunk > 0;) {
-      MDB_txn* txn = nullptr;
-      MDB_dbi dbi = 0;
-      mdb_txn_begin(env, nullptr, 0, &txn);
-      EXPECT_EQ(mdb_dbi_open(txn, "records", 0, &dbi), 0);
-      int rc = 0;
-      for (size_t i = 0; i < chunk && rc == 0; ++i) {
-        char number[16];
-        std::snprintf(number, sizeof number, "%010zu", stored + i);
-        std::string rec = "~FILL" + std::string(number);
-        rec.resize(150, ' ');
-        MDB_val k{92, rec.data()}, v{150, rec.data()};
-        rc = mdb_put(txn, dbi, &k, &v, MDB_APPEND);
-      }
-      if (rc == 0) rc = mdb_txn_commit(txn);
-      else mdb_txn_abort(txn);
-      if (rc == 0) {
-        stored += chunk;
-      } else {
-        EXPECT_EQ(rc, MDB_MAP_FULL);
-        chunk /= 2;
-      }
-    }
-    mdb_env_close(env);
-    return stored;
-  }
+  // Fills the file to its maximum size with records whose names sort after every terminal's.
+  size_t fill(char generation) const { return e2e::fill_database(db(generation), "~FILL"); }
 
   // Number of records, straight from LMDB (a dump of a full file takes seconds).
   size_t count(char generation) const {

@@ -19,6 +19,7 @@
 #include <sstream>
 #include <thread>
 
+#include "dbfill.h"
 #include "harness.h"
 
 namespace {
@@ -28,7 +29,6 @@ using Names = std::set<std::string>;
 
 constexpr int STORERS = 16;
 constexpr int TERMINALS = 640;
-constexpr size_t DATABASE_BYTES = (50 + 50 * 449) * 2048;  // the pair's maximum size
 const std::string FILL_PREFIX = "~FILL";
 
 // Terminal #Tk of $ZTN0 is a window of the system Telnet server whose client is 10.2.x.y.
@@ -86,42 +86,9 @@ class Load : public ::testing::Test {
   }
 
   // Fills the file to its maximum size with records whose names sort after every terminal's,
-  // straight through LMDB in few transactions, while no program runs; returns the count.
+  // while no program runs; returns the count.
   size_t fill(char generation, int round) const {
-    MDB_env* env = nullptr;
-    mdb_env_create(&env);
-    mdb_env_set_maxdbs(env, 2);
-    mdb_env_set_mapsize(env, DATABASE_BYTES);
-    EXPECT_EQ(mdb_env_open(env, db(generation).c_str(), MDB_NOSUBDIR | MDB_NOLOCK | MDB_NOSYNC,
-                           0600),
-              0);
-    size_t stored = 0;
-    for (size_t chunk = 8192; chunk > 0;) {
-      MDB_txn* txn = nullptr;
-      MDB_dbi dbi = 0;
-      mdb_txn_begin(env, nullptr, 0, &txn);
-      EXPECT_EQ(mdb_dbi_open(txn, "records", 0, &dbi), 0);
-      int rc = 0;
-      for (size_t i = 0; i < chunk && rc == 0; ++i) {
-        char number[32];
-        std::snprintf(number, sizeof number, "%d-%010zu", round, stored + i);
-        std::string rec = FILL_PREFIX + number;
-        rec.resize(150, ' ');
-        MDB_val key{92, rec.data()}, value{150, rec.data()};
-        rc = mdb_put(txn, dbi, &key, &value, MDB_APPEND);
-      }
-      if (rc == 0) rc = mdb_txn_commit(txn);
-      else mdb_txn_abort(txn);
-      if (rc == 0) {
-        stored += chunk;
-      } else {
-        EXPECT_EQ(rc, MDB_MAP_FULL);
-        chunk /= 2;
-      }
-    }
-    mdb_env_sync(env, 1);
-    mdb_env_close(env);
-    return stored;
+    return e2e::fill_database(db(generation), FILL_PREFIX + std::to_string(round) + "-");
   }
 
   // STORERS programs at once, each storing its own terminals in turn (terminal first + s + k *
