@@ -2,6 +2,7 @@
 // runs, so that a mistake is reported with its file, line and key instead of surfacing later as a
 // puzzling platform result.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -10,10 +11,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string_view>
+
+// toml++ is compiled into this file rather than used as its shared library: the library pulls in
+// the shared libstdc++, and loading and relocating the two took most of a short run's start.
+#undef TOML_HEADER_ONLY
+#undef TOML_SHARED_LIB
+#define TOML_HEADER_ONLY 1
 #include <toml++/toml.h>
 
 #include "platform/faults.h"
@@ -780,15 +785,29 @@ std::optional<Node> load_node_text(const std::string& text, const std::string& s
   return std::nullopt;
 }
 
+// Read with open/read rather than a file stream: a stream sets up the C++ locale, which was a
+// measurable part of a short run's start.
 std::optional<Node> load_node_file(const std::string& path, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (error != nullptr) *error = path + ": cannot read the node description: " + std::strerror(errno);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  std::string text;
+  bool ok = fd >= 0;
+  while (ok) {
+    char block[8192];
+    ssize_t n = ::read(fd, block, sizeof block);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    text.append(block, static_cast<size_t>(n));
+  }
+  int saved = errno;
+  if (fd >= 0) ::close(fd);
+  if (!ok) {
+    if (error != nullptr) *error = path + ": cannot read the node description: " + std::strerror(saved);
     return std::nullopt;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  return load_node_text(text.str(), path, error);
+  return load_node_text(text, path, error);
 }
 
 const Node& current() { return current_node(); }
