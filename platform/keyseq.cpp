@@ -104,10 +104,16 @@ bool parse_attributes(const std::string& text, Attributes* a) {
 // would wait for each other.  Every open of an inode in this process locks through one shared
 // descriptor, and a LOCKFILE held by any of them covers the transactions of all.
 
+class KeySeqFile;
+void end_held_read(KeySeqFile* reader);
+
 struct LockState {
   int fd = -1;
   int opens = 0;
   int lockfile_holders = 0;
+  // Set while one open keeps a read transaction and the shared lock across the READX of a
+  // positioned range (KeySeqFile::next_record); ends it before anything else locks the inode.
+  KeySeqFile* reader = nullptr;
 };
 
 using InodeKey = std::pair<dev_t, ino_t>;
@@ -158,11 +164,21 @@ class TxnLock {
   TxnLock(const TxnLock&) = delete;
   TxnLock& operator=(const TxnLock&) = delete;
   INT error() const { return error_; }
+  // Hands the flock taken by this guard over to the caller; false when it took none.
+  bool release() {
+    if (fd_ < 0) return false;
+    fd_ = -1;
+    return true;
+  }
 
  private:
   void take(std::map<InodeKey, LockState>::iterator it, int fd, bool exclusive) {
     if (it != lock_table().end()) {
       if (it->second.lockfile_holders > 0) return;
+      if (it->second.reader != nullptr) {
+        if (!exclusive) return;  // the held shared lock covers this read
+        end_held_read(it->second.reader);
+      }
       fd = it->second.fd;
     }
     error_ = flock_wait(fd, exclusive ? LOCK_EX : LOCK_SH);
@@ -375,7 +391,10 @@ class KeySeqFile : public OpenFile {
   KeySeqFile(int fd, InodeKey inode, const Attributes& attributes)
       : fd_(fd), inode_(inode), attributes_(attributes), mapsize_(max_bytes(attributes)) {}
 
+  friend void end_held_read(KeySeqFile* reader);
+
   ~KeySeqFile() override {
+    end_held_read();
     env_.reset();
     unregister_inode(inode_, holds_lockfile_);
     close(fd_);
@@ -406,6 +425,7 @@ class KeySeqFile : public OpenFile {
       return err::BAD_PARAM;
     if (mode == POSITION_GENERIC && (compare_length < 0 || compare_length > key_length))
       return err::BAD_PARAM;
+    end_held_read();
     mode_ = mode;
     start_.assign(key == nullptr ? "" : key, static_cast<size_t>(key_length));
     prefix_ = start_.substr(0, mode == POSITION_GENERIC ? static_cast<size_t>(compare_length) : 0);
@@ -417,7 +437,8 @@ class KeySeqFile : public OpenFile {
   INT read(char* buffer, INT read_count, INT* count) override {
     if (access == 2) return err::NOT_OPEN_ACCESS;
     if (read_count < 0) return err::NOT_OPEN_ACCESS;
-    std::string key, record;
+    std::string& key = read_key_;
+    std::string& record = read_record_;
     INT error = next_record(&key, &record);
     if (error != err::OK) return error;
     size_t n = std::min(record.size(), static_cast<size_t>(read_count));
@@ -430,6 +451,7 @@ class KeySeqFile : public OpenFile {
   }
 
   INT write(const char* buffer, INT write_count, INT* count) override {
+    end_held_read();
     INT error = check_record(write_count);
     if (error != err::OK) return error;
     error = in_write_txn([&](Env& env, MDB_dbi dbi) {
@@ -443,6 +465,7 @@ class KeySeqFile : public OpenFile {
 
   // Replaces the record last read; a count of 0 deletes it.
   INT writeupdate(const char* buffer, INT write_count, INT* count) override {
+    end_held_read();
     if (!current_key_) return err::NO_SUCH_FILE;
     if (write_count != 0) {
       INT error = check_record(write_count);
@@ -468,6 +491,7 @@ class KeySeqFile : public OpenFile {
   INT lock() override {
     if (holds_lockfile_) return err::OK;
     LockState& state = lock_table().at(inode_);
+    if (state.reader != nullptr) keyseq::end_held_read(state.reader);
     if (state.lockfile_holders == 0) {
       INT error = flock_wait(state.fd, LOCK_EX);
       if (error != err::OK) return error;
@@ -480,6 +504,7 @@ class KeySeqFile : public OpenFile {
   // Purge data.  LMDB cannot delete from a full file (a delete needs free pages to commit), so
   // the file is emptied by rewriting it as a new one under the exclusive lock.
   INT control(INT operation, INT /*param*/) override {
+    end_held_read();
     if (operation != CONTROL_PURGE_DATA) return err::OPERATION_INVALID;
     if (access == 1) return err::NOT_OPEN_ACCESS;
     TxnLock guard(inode_, true);
@@ -491,11 +516,13 @@ class KeySeqFile : public OpenFile {
   }
 
   INT setmode(INT function, INT param1, INT /*param2*/) override {
+    end_held_read();
     if (function != 1) return err::OPERATION_INVALID;
     return fchmod(fd_, mode_of_security(param1)) == 0 ? err::OK : from_errno(errno);
   }
 
   INT rename(const std::string& new_name) override {
+    end_held_read();
     std::string target;
     INT error = volumes::host_path(new_name.data(), static_cast<INT>(new_name.size()), &target);
     if (error != err::OK) return error;
@@ -583,8 +610,16 @@ class KeySeqFile : public OpenFile {
   }
 
   // The next record of the positioned range, in a read transaction under the shared lock.
+  //
+  // A read-only open keeps that transaction, its cursor and the shared lock from one READX of a
+  // range to the next, instead of locking, checking the file and seeking again per record: the
+  // range is read from one snapshot, as a reader under one lock.  The hold ends at the end of the
+  // range, at an error, at any other operation on this open, when another open of the inode in
+  // this process locks it (LockState::reader) and at close, so a writer waits at most for
+  // the rest of one listing, and no write of this process can reuse pages of the snapshot.
   INT next_record(std::string* key, std::string* record) {
     if (mode_ == POSITION_EXACT && exact_done_) return err::END_OF_FILE;
+    if (held_cursor_ != nullptr) return held_next(key, record);
     TxnLock guard(inode_, false);
     if (guard.error() != err::OK) return guard.error();
     MDB_dbi dbi = 0;
@@ -594,23 +629,60 @@ class KeySeqFile : public OpenFile {
     MDB_val k = val(start_.data(), start_.size());
     MDB_val d;
     int rc;
+    MDB_cursor* cursor = nullptr;
     if (mode_ == POSITION_EXACT) {
       exact_done_ = true;
-      if (start_.size() != static_cast<size_t>(attributes_.key_length)) return err::END_OF_FILE;
+      if (start_.size() != static_cast<size_t>(attributes_.key_length)) {
+        env.end();
+        return err::END_OF_FILE;
+      }
       rc = mdb_get(env.txn(), dbi, &k, &d);
     } else {
-      MDB_cursor* cursor = nullptr;
       rc = mdb_cursor_open(env.txn(), dbi, &cursor);
       if (rc == MDB_SUCCESS) rc = seek(cursor, &k, &d);
-      if (cursor != nullptr) mdb_cursor_close(cursor);
     }
-    if (rc == MDB_SUCCESS) {
-      key->assign(static_cast<const char*>(k.mv_data), k.mv_size);
-      record->assign(static_cast<const char*>(d.mv_data), d.mv_size);
+    error = take_record(rc, k, d, key, record);
+    if (error == err::OK && cursor != nullptr && may_hold() && guard.release()) {
+      held_cursor_ = cursor;
+      lock_table().at(inode_).reader = this;
+      return err::OK;
     }
+    if (cursor != nullptr) mdb_cursor_close(cursor);
     env.end();
+    return error;
+  }
+
+  // A hold needs the shared lock taken by this read (not one covered by LOCKFILE or by another
+  // open's hold) on a read-only open.
+  bool may_hold() const {
+    const LockState& state = lock_table().at(inode_);
+    return access == 1 && state.lockfile_holders == 0 && state.reader == nullptr;
+  }
+
+  INT held_next(std::string* key, std::string* record) {
+    MDB_val k, d;
+    int rc = mdb_cursor_get(held_cursor_, &k, &d, MDB_NEXT);
+    INT error = take_record(rc, k, d, key, record);
+    if (error != err::OK) end_held_read();
+    return error;
+  }
+
+  INT take_record(int rc, const MDB_val& k, const MDB_val& d, std::string* key,
+                  std::string* record) const {
     if (rc != MDB_SUCCESS) return from_mdb(rc);
+    key->assign(static_cast<const char*>(k.mv_data), k.mv_size);
+    record->assign(static_cast<const char*>(d.mv_data), d.mv_size);
     return key->compare(0, prefix_.size(), prefix_) == 0 ? err::OK : err::END_OF_FILE;
+  }
+
+  void end_held_read() {
+    if (held_cursor_ == nullptr) return;
+    mdb_cursor_close(held_cursor_);
+    held_cursor_ = nullptr;
+    env_->end();
+    LockState& state = lock_table().at(inode_);
+    state.reader = nullptr;
+    flock(state.fd, LOCK_UN);
   }
 
   int seek(MDB_cursor* cursor, MDB_val* k, MDB_val* d) {
@@ -635,7 +707,11 @@ class KeySeqFile : public OpenFile {
   std::optional<std::string> current_key_;
   std::unique_ptr<Env> env_;
   Stamp stamp_;
+  MDB_cursor* held_cursor_ = nullptr;  // set while a read transaction is held (next_record)
+  std::string read_key_, read_record_;  // the last record read, kept to reuse their storage
 };
+
+void end_held_read(KeySeqFile* reader) { reader->end_held_read(); }
 
 // Registers an open of fd's inode in the lock table.
 INT register_inode(int fd, InodeKey* inode) {

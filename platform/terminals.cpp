@@ -82,8 +82,8 @@ class ScriptedTerminal : public TerminalOpen {
         output.fail_error != 0) {
       return static_cast<INT>(output.fail_error);
     }
-    const std::string line = std::string(buffer, static_cast<size_t>(write_count)) + line_end_;
-    const INT error = write_all(output_fd_ >= 0 ? output_fd_ : STDOUT_FILENO, line);
+    line_.assign(buffer, static_cast<size_t>(write_count)).append(line_end_);
+    const INT error = write_all(output_fd_ >= 0 ? output_fd_ : STDOUT_FILENO, line_);
     if (error == 0) *count = write_count;
     return error;
   }
@@ -161,6 +161,7 @@ class ScriptedTerminal : public TerminalOpen {
   int output_fd_ = -1;
   const char* line_end_;
   int writes_ = 0;
+  std::string line_;  // the line being written, kept to reuse its storage
   char* buffer_ = nullptr;
   INT read_count_ = 0;
   bool pending_taken_ = false;
