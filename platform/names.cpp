@@ -3,7 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
+#include <utility>
 
 #include "platform/faults.h"
 #include "platform/node.h"
@@ -30,7 +30,7 @@ struct Part {
 
 bool body_ok(std::string_view body, std::size_t max) {
   return !body.empty() && body.size() <= max && is_letter(body[0]) &&
-         std::all_of(body.begin(), body.end(), is_alnum);
+         std::all_of(body.begin(), body.end(), [](char c) { return is_alnum(c); });
 }
 
 bool node_ok(const Part& p) { return p.prefix == '\\' && body_ok(p.text.substr(1), NODE_BODY_MAX); }
@@ -40,17 +40,25 @@ bool qual_ok(const Part& p) {
   return plain_ok(p) || (p.prefix == '#' && body_ok(p.text.substr(1), QUAL_BODY_MAX));
 }
 
+// At most four parts form a name (\NODE.$DEST.Q1.Q2), so a fifth is never needed.
+constexpr std::size_t PARTS_MAX = 4;
+struct Parts {
+  Part part[PARTS_MAX];
+  std::size_t count = 0;
+  const Part& operator[](std::size_t i) const { return part[i]; }
+};
+
 // Splits the leading parts: each a prefix or none, then letters and digits, then "." or the end.
-std::vector<Part> split(std::string_view text) {
-  std::vector<Part> parts;
+Parts split(std::string_view text) {
+  Parts parts;
   std::size_t at = 0;
-  while (at < text.size()) {
+  while (at < text.size() && parts.count < PARTS_MAX) {
     const std::size_t start = at;
     char prefix = 0;
     if (text[at] == '\\' || text[at] == '$' || text[at] == '#') prefix = text[at++];
     while (at < text.size() && is_alnum(text[at])) ++at;
     if (at == start + (prefix != 0 ? 1 : 0)) break;  // no letters or digits: not a part
-    parts.push_back(Part{prefix, text.substr(start, at - start), at});
+    parts.part[parts.count++] = Part{prefix, text.substr(start, at - start), at};
     if (at >= text.size() || text[at] != '.') break;
     ++at;
   }
@@ -58,7 +66,7 @@ std::vector<Part> split(std::string_view text) {
 }
 
 // Whether the first k parts form a name; fills *name when they do.
-bool form_name(const std::vector<Part>& parts, std::size_t k, bool node_alone, Name* name) {
+bool form_name(const Parts& parts, std::size_t k, bool node_alone, Name* name) {
   Name n;
   std::size_t i = 0;
   if (parts[0].prefix == '\\') {
@@ -66,7 +74,7 @@ bool form_name(const std::vector<Part>& parts, std::size_t k, bool node_alone, N
     n.node = std::string(parts[0].text);
     if (k == 1) {
       if (!node_alone) return false;
-      *name = n;
+      *name = std::move(n);
       return true;
     }
     i = 1;
@@ -87,7 +95,7 @@ bool form_name(const std::vector<Part>& parts, std::size_t k, bool node_alone, N
     n.q2 = std::string(parts[k - 1].text);
     if (k == 2) n.q1 = std::string(parts[0].text);
   }
-  *name = n;
+  *name = std::move(n);
   return true;
 }
 
@@ -104,8 +112,8 @@ std::string upshift(std::string_view text) {
 }
 
 int scan(std::string_view text, Name* name, bool node_alone) {
-  const std::vector<Part> parts = split(text);
-  for (std::size_t k = parts.size(); k > 0; --k) {
+  const Parts parts = split(text);
+  for (std::size_t k = parts.count; k > 0; --k) {
     if (form_name(parts, k, node_alone, name)) return static_cast<int>(parts[k - 1].end);
   }
   return 0;
@@ -114,7 +122,7 @@ int scan(std::string_view text, Name* name, bool node_alone) {
 bool parse(std::string_view text, Name* name, bool node_alone) {
   Name n;
   if (text.empty() || scan(text, &n, node_alone) != static_cast<int>(text.size())) return false;
-  *name = n;
+  *name = std::move(n);
   return true;
 }
 
@@ -265,7 +273,7 @@ INT FILENAME_DECOMPOSE_(const char* filename, INT length, char* piece, INT maxle
   names::Name n;
   if (!parse_given(filename, length, &n, true)) return err::BAD_NAME;
   names::complete(&n);
-  const std::string parts[4] = {n.node, n.dest, n.q1, n.q2};
+  const std::string_view parts[4] = {n.node, n.dest, n.q1, n.q2};
   const int at = level + 1;
   if (parts[at].empty()) return err::BAD_NAME;
   const int first = option == 2 ? 0 : at;
