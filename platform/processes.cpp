@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/consoleout.h"
 #include "platform/faults.h"
 #include "platform/launch.h"
 #include "platform/names.h"
@@ -265,6 +266,8 @@ INT select_for_list(std::optional<INT> cpu, std::optional<INT> pin, const char* 
 [[noreturn]] void stop_this_process(int status, const char* text, INT text_length) {
   run_stop_hooks();
   std::fflush(nullptr);
+  // A run whose report never reached its standard output has not ended normally.
+  if (console::lines_lost() && (status & 0xFF) == 0) status = 1;
   if (text != nullptr && text_length > 0) {
     std::fwrite(text, 1, static_cast<std::size_t>(text_length), stderr);
     std::fputc('\n', stderr);
@@ -274,6 +277,7 @@ INT select_for_list(std::optional<INT> cpu, std::optional<INT> pin, const char* 
 }
 
 void debugger_line(const std::string& what) {
+  console::flush();  // the lines written before it come first
   std::fprintf(stderr, "netloc: debugger entered%s; resuming\n", what.c_str());
   std::fflush(stderr);
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/consoleout.h"
 #include "platform/errno_map.h"
 #include "platform/fileclass.h"
 #include "platform/openkinds.h"
@@ -83,7 +84,8 @@ class ScriptedTerminal : public TerminalOpen {
       return static_cast<INT>(output.fail_error);
     }
     line_.assign(buffer, static_cast<size_t>(write_count)).append(line_end_);
-    const INT error = write_all(output_fd_ >= 0 ? output_fd_ : STDOUT_FILENO, line_);
+    const INT error = output_fd_ >= 0 ? write_all(output_fd_, line_)
+                                      : console::write_line(line_.data(), line_.size());
     if (error == 0) *count = write_count;
     return error;
   }

@@ -268,6 +268,26 @@ TEST_F(Database, ForeignFileIsRefusedAndLeftAlone) {
   EXPECT_EQ(missing.err, "netloc-dbdump: " + db('7') + ": no such file\n");
 }
 
+// A listing longer than the block in which standard output is gathered when it is a pipe: every
+// line arrives, whole and in key order, and nothing after the end.
+TEST_F(Database, LongListingToAPipeArrivesWholeAndInOrder) {
+  ASSERT_EQ(store(1).status, 0);
+  constexpr int RECORDS = 600;  // 600 lines of 65 bytes: more than twice the block
+  std::vector<std::string> expected = {HEADING1, HEADING2};
+  for (int k = 0; k < RECORDS; ++k) {
+    char name[32];
+    std::snprintf(name, sizeof name, "$ZTN0.#Q%03d", k);
+    put_raw('0', std::string("\\DBN.") + name, "10.7." + std::to_string(k / 256) + "." +
+                                                     std::to_string(k % 256));
+    expected.push_back(line(name, "10.7." + std::to_string(k / 256) + "." + std::to_string(k % 256),
+                            "01Jan2020 00:00:00"));
+  }
+  const RunResult r = netloc({"IS", "$ZTN0.#Q"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(lines(r.out), expected);
+}
+
 TEST_F(Database, ListingCases) {
   RunResult r = netloc({"IS", "$ZTN0.#P1"});
   EXPECT_EQ(lines(r.out), (std::vector<std::string>{"Can't open " + PREVIOUS, "Open error: 11"}));

@@ -13,8 +13,10 @@
 #include <fstream>
 #include <string>
 
+#include "platform/consoleout.h"
 #include "platform/filesystem.h"
 #include "platform/node.h"
+#include "platform/processes.h"
 #include "platform/timenum.h"
 
 namespace nsk {
@@ -94,6 +96,7 @@ class StdoutCapture {
  public:
   explicit StdoutCapture(const std::string& path) : path_(path) {
     std::fflush(stdout);
+    console::flush();
     saved_ = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
     const int out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     dup2(out, STDOUT_FILENO);
@@ -103,6 +106,7 @@ class StdoutCapture {
   // Ends the capture; what was written.
   std::string restore() {
     if (saved_ >= 0) {
+      console::flush();
       dup2(saved_, STDOUT_FILENO);
       ::close(saved_);
       saved_ = -1;
@@ -129,6 +133,25 @@ TEST_F(Terminals, ConsoleLinesGoToStandardOutputOneEach) {
   EXPECT_EQ(await(g, -1, &count), 0);
   EXPECT_EQ(count, 6);
   EXPECT_EQ(capture.restore(), "first line\n\nsecond\n");
+}
+
+// Standard output to a file is gathered in blocks; a line on standard error (the debugger's)
+// still comes after the console lines written before it, as in a run's "> log 2>&1".
+TEST_F(Terminals, ConsoleLinesComeBeforeALaterLineOnStandardError) {
+  use(scripted(REPLY));
+  const std::string log = dir_ + "/log";
+  StdoutCapture capture(log);
+  std::fflush(stderr);
+  const int saved_err = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+  dup2(STDOUT_FILENO, STDERR_FILENO);
+  const INT f = open(0);
+  EXPECT_EQ(WRITEX(f, "before", 6), 0);
+  DEBUG();
+  EXPECT_EQ(WRITEX(f, "after", 5), 0);
+  const std::string written = capture.restore();
+  dup2(saved_err, STDERR_FILENO);
+  ::close(saved_err);
+  EXPECT_EQ(written, "before\nnetloc: debugger entered (DEBUG); resuming\nafter\n");
 }
 
 TEST_F(Terminals, TranscriptGetsTheLinesAppended) {
