@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -254,6 +255,51 @@ TEST_F(KeySeqTest, InterruptedPurgeIsFinishedByTheNextWriter) {
 
 // LOCKFILE between processes: a child locks, the parent waits until the child has gone, also
 // when the child is killed; two opens within one process never wait for each other.
+// Whether another open file description could lock the file exclusively at once (it is then
+// unlocked again): false while some open holds a shared lock on it.
+bool free_for_a_writer(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const bool free = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+  if (fd >= 0) ::close(fd);
+  return free;
+}
+
+// A read-only open reads a positioned range under one shared lock, held from its first record to
+// the end of the range; a write by this process through another open ends the hold, and the
+// reading goes on after the last record read, seeing the new record and missing none.
+TEST_F(KeySeqTest, ReadOnlyRangeHoldsTheSharedLockUntilItsEnd) {
+  ASSERT_EQ(nsk::keyseq::create(path_, small_file()), 0);
+  auto w = open();
+  for (const char* key : {"AB000001", "AB000003", "AB000004", "B0000000"}) {
+    ASSERT_EQ(insert(*w, record(key, "")), 0);
+  }
+  auto r = open(1);
+  ASSERT_EQ(r->keyposition("AB", 0, 2, 2, nsk::POSITION_GENERIC), 0);
+  char buf[RECLEN];
+  INT count = 0;
+  auto next_key = [&] {
+    const INT error = r->read(buf, RECLEN, &count);
+    return error == 0 ? std::string(buf + 2, KEYLEN) : "error " + std::to_string(error);
+  };
+  EXPECT_TRUE(free_for_a_writer(path_));
+  EXPECT_EQ(next_key(), "AB000001");
+  EXPECT_FALSE(free_for_a_writer(path_));
+  ASSERT_EQ(insert(*w, record("AB000002", "")), 0);  // ends the hold before it writes
+  EXPECT_EQ(next_key(), "AB000002");
+  EXPECT_FALSE(free_for_a_writer(path_));  // held again from this read
+  EXPECT_EQ(next_key(), "AB000003");
+  EXPECT_EQ(next_key(), "AB000004");
+  EXPECT_EQ(next_key(), "error " + std::to_string(nsk::err::END_OF_FILE));
+  EXPECT_TRUE(free_for_a_writer(path_));
+
+  // A hold ends with the open, too.
+  ASSERT_EQ(r->keyposition("AB", 0, 2, 2, nsk::POSITION_GENERIC), 0);
+  EXPECT_EQ(next_key(), "AB000001");
+  EXPECT_FALSE(free_for_a_writer(path_));
+  r.reset();
+  EXPECT_TRUE(free_for_a_writer(path_));
+}
+
 TEST_F(KeySeqTest, LockfileWaitsForOtherProcessesOnly) {
   ASSERT_EQ(nsk::keyseq::create(path_, small_file()), 0);
   for (bool killed : {false, true}) {
