@@ -14,11 +14,11 @@ namespace nsk::console {
 INT write_line(const char* text, std::size_t length);
 
 // Writes out what is gathered.  Async-signal-safe: it also runs as a stop hook, at exit and from
-// the fatal-signal handler.  On failure the lines are dropped, "lines_lost" becomes true and one
-// line saying so goes to standard error.
+// the fatal-signal handler.
 void flush();
 
-// True once a flush at the end of the run could not write the gathered lines.
+// True once a block of gathered lines could not be written (by flush or by write_line); the
+// first time, one line saying so went to standard error.
 bool lines_lost();
 
 }  // namespace nsk::console

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <span>
 #include <sstream>
 
 #include "harness.h"
@@ -58,6 +59,17 @@ struct ReportCase {
   Lines report;  // after the banner
 };
 
+// Each case's run ends normally, with nothing on standard error and its report after the banner.
+void expect_reports(std::span<const ReportCase> cases) {
+  for (const ReportCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const FaultRun r(c.args, c.tables);
+    EXPECT_EQ(r.result.status, 0) << r.result.err;
+    EXPECT_EQ(r.result.err, "");
+    EXPECT_EQ(after_banner(r.result), c.report);
+  }
+}
+
 // In SPI mode at the demo's home window the FILE_OPEN_ calls are: 1 the home terminal, 2 the
 // OUT file (the home terminal again), 3 the node's SPI file.  The SPI request's SSPUTTKN calls
 // are 1 to 4 for the request's tokens, 5 the buffer length and 6 the reset before reading.
@@ -80,13 +92,7 @@ TEST(Faults, WindowQueryStepsGiveTheirClass) {
       {"window record", spi, fault("SSGET", 1, 22), failed("-12266")},
       {"open of the X.25 window", {"SPI", "$X25A.#W1"}, fault("FILE_OPEN_", 3, 14), failed("4110")},
   };
-  for (const ReportCase& c : cases) {
-    SCOPED_TRACE(c.what);
-    const FaultRun r(c.args, c.tables);
-    EXPECT_EQ(r.result.status, 0) << r.result.err;
-    EXPECT_EQ(r.result.err, "");
-    EXPECT_EQ(after_banner(r.result), c.report);
-  }
+  expect_reports(cases);
 }
 
 // Results the program does not examine: the run goes on as if the call had worked.
@@ -114,13 +120,7 @@ TEST(Faults, UnexaminedResultsLetTheRunGoOn) {
        {"TELNET window $GEM1.#W1 is IP-Address: 198.51.100.7  (spi)",
         "Address name: gem7.demo.example"}},
   };
-  for (const ReportCase& c : cases) {
-    SCOPED_TRACE(c.what);
-    const FaultRun r(c.args, c.tables);
-    EXPECT_EQ(r.result.status, 0) << r.result.err;
-    EXPECT_EQ(r.result.err, "");
-    EXPECT_EQ(after_banner(r.result), c.report);
-  }
+  expect_reports(cases);
 }
 
 TEST(Faults, HomeTerminalThatCannotBeOpenedLosesItsLinesOnly) {
